@@ -5,11 +5,13 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "bus_text.h"
 #include "text.h"
 
 namespace nl {
@@ -455,6 +457,11 @@ void buildNets(Schematic& s) {
     PointMap bus_points(uf, 0);
     NamedNodes named(uf);
     SegmentGrid wire_grid;
+    SegmentGrid bus_grid;
+
+    // Labels that stand for several signals live among the bus points.
+    std::vector<std::optional<BusText>> bus_text(s.labels.size());
+    for (size_t i = 0; i < s.labels.size(); ++i) bus_text[i] = parseBusText(s.labels[i].text, s.bus_aliases);
 
     // 1. Wires and buses.
     std::vector<int> wire_node(s.wires.size());
@@ -465,9 +472,10 @@ void buildNets(Schematic& s) {
         const int b = map.node(w.sheet, w.b);
         uf.unite(a, b);
         wire_node[i] = a;
-        if (!w.bus) wire_grid.add(w, static_cast<int>(i));
+        (w.bus ? bus_grid : wire_grid).add(w, static_cast<int>(i));
     }
     wire_grid.freeze();
+    bus_grid.freeze();
 
     // 2. Junctions, no-connect markers, labels.
     std::vector<int> junction_node(s.junctions.size());
@@ -477,7 +485,8 @@ void buildNets(Schematic& s) {
     for (size_t i = 0; i < s.no_connects.size(); ++i)
         marker_node[i] = points.node(s.no_connects[i].sheet, s.no_connects[i].position);
     std::vector<int> label_node(s.labels.size());
-    for (size_t i = 0; i < s.labels.size(); ++i) label_node[i] = points.node(s.labels[i].sheet, s.labels[i].position);
+    for (size_t i = 0; i < s.labels.size(); ++i)
+        label_node[i] = (bus_text[i] ? bus_points : points).node(s.labels[i].sheet, s.labels[i].position);
 
     // 3. Pins. A pin of type no_connect stays out of the point map so that two
     // such pins stacked on one spot remain apart; it still joins whatever else
@@ -526,23 +535,17 @@ void buildNets(Schematic& s) {
 
     // 4. Bus entries join nothing.
 
-    // 5. T-connections: points lying on a wire's interior.
-    for (const auto& [key, node] : points.points()) {
-        const Point p = fromKey(key);
-        wire_grid.forEachCandidate(key.sheet, p, [&](int wi) {
+    // 5. T-connections: points lying on a wire's interior, and bus points on a bus's interior.
+    auto joinInteriors = [&](const SegmentGrid& grid, int sheet, Point p, int node) {
+        grid.forEachCandidate(sheet, p, [&](int wi) {
             const Wire& w = s.wires[wi];
-            if (w.sheet == key.sheet && onInterior(p, w.a, w.b)) uf.unite(wire_node[wi], node);
+            if (w.sheet == sheet && onInterior(p, w.a, w.b)) uf.unite(wire_node[wi], node);
         });
-    }
-    for (const LoosePin& lp : loose_nc_pins) {
-        // Tested at the rounded point, like every point of the map.
-        const Point p = fromKey(PointMap::keyOf(lp.sheet, lp.position));
-        wire_grid.forEachCandidate(lp.sheet, p, [&](int wi) {
-            const Wire& w = s.wires[wi];
-            if (w.sheet == lp.sheet && onInterior(p, w.a, w.b)) uf.unite(wire_node[wi], lp.node);
-        });
-    }
-    (void)bus_points;
+    };
+    for (const auto& [key, node] : points.points()) joinInteriors(wire_grid, key.sheet, fromKey(key), node);
+    for (const LoosePin& lp : loose_nc_pins)  // at the rounded point, like every point of the map
+        joinInteriors(wire_grid, lp.sheet, fromKey(PointMap::keyOf(lp.sheet, lp.position)), lp.node);
+    for (const auto& [key, node] : bus_points.points()) joinInteriors(bus_grid, key.sheet, fromKey(key), node);
 
     // 6. Labels by scope.
     std::unordered_map<std::string, std::vector<int>> sheet_pins;  // child sheet + text -> sheet-pin labels
@@ -573,6 +576,36 @@ void buildNets(Schematic& s) {
             }
             default:
                 break;
+        }
+    }
+
+    // 6b. Bus members. Each member of a bus label is the signal of that name
+    // on the label's sheet (everywhere, for a global label); the labels one
+    // bus joins, across sheet pins too, carry the same signals: vectors by
+    // position, groups by local name. Sheet pins only link parent to child.
+    {
+        std::vector<int> bus_root(s.labels.size(), -1);
+        for (size_t i = 0; i < s.labels.size(); ++i)
+            if (bus_text[i]) bus_root[i] = uf.find(label_node[i]);
+        std::unordered_map<uint64_t, int> by_position;
+        std::unordered_map<std::string, int> by_local;
+        for (size_t i = 0; i < s.labels.size(); ++i) {
+            if (!bus_text[i] || s.labels[i].kind == SheetPin) continue;
+            const Label& l = s.labels[i];
+            const BusText& bt = *bus_text[i];
+            const std::string group = std::to_string(bus_root[i]) + ":";
+            for (size_t k = 0; k < bt.members.size(); ++k) {
+                const BusMember& m = bt.members[k];
+                const int node = named.node(l.kind == Global ? "global:" + m.name : localKey(l.sheet, m.name));
+                if (bt.shape == BusShape::Vector) {
+                    auto [it, first] =
+                        by_position.try_emplace(static_cast<uint64_t>(bus_root[i]) * (kMaxBusMembers + 1) + k, node);
+                    if (!first) uf.unite(node, it->second);
+                } else {
+                    auto [it, first] = by_local.try_emplace(group + m.local, node);
+                    if (!first) uf.unite(node, it->second);
+                }
+            }
         }
     }
 

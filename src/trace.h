@@ -34,8 +34,7 @@ struct TraceResult {
 
 // Never fails by exception: unresolvable targets and missing paths come back
 // with found == false and the reason in text.
-TraceResult tracePath(const Schematic& s, const std::string& from, const std::string& to,
-                      const TraceOptions& options);
+TraceResult tracePath(const Schematic& s, const std::string& from, const std::string& to, const TraceOptions& options);
 
 // The result's text and then, for a found path, one line per net and per hop.
 std::string formatTrace(const TraceResult& result, const Schematic& s);

@@ -4,6 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "erc.h"
+#include "json_util.h"
+#include "reports.h"
+
 namespace nl {
 
 namespace {
@@ -16,6 +20,38 @@ void err(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stderr); }
 int notImplemented() {
     err("Error: not implemented yet\n");
     return 1;
+}
+
+// Opens the design named by the second argument; reports the failure itself.
+SchematicPtr openOrReport(const Args& args) {
+    std::string error;
+    SchematicPtr s = openInput(args[1], error);
+    if (!s) err("Error: " + error + "\n");
+    return s;
+}
+
+int cmdErc(const Args& args) {
+    SchematicPtr s = openOrReport(args);
+    if (!s) return 1;
+    const std::vector<ErcIssue> issues = runErc(*s, ErcOptions{});
+    out(ercReportText(*s, issues));
+    for (const ErcIssue& i : issues)
+        if (i.severity == "error") return 1;
+    return 0;
+}
+
+int cmdReport(const Args& args, std::string (*report)(const Schematic&)) {
+    SchematicPtr s = openOrReport(args);
+    if (!s) return 1;
+    out(report(*s));
+    return 0;
+}
+
+int cmdJson(const Args& args) {
+    SchematicPtr s = openOrReport(args);
+    if (!s) return 1;
+    out(dumpJson(schematicToJson(*s), 2) + "\n");
+    return 0;
 }
 
 struct Command {
@@ -31,10 +67,10 @@ const Command kCommands[] = {
     {"--list-nets", 2, [](const Args&, const std::string&) { return notImplemented(); }},
     {"--net", 3, [](const Args&, const std::string&) { return notImplemented(); }},
     {"--trace", 4, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--erc", 2, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--bom", 2, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--netlist", 2, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--json", 2, [](const Args&, const std::string&) { return notImplemented(); }},
+    {"--erc", 2, [](const Args& a, const std::string&) { return cmdErc(a); }},
+    {"--bom", 2, [](const Args& a, const std::string&) { return cmdReport(a, bomCsv); }},
+    {"--netlist", 2, [](const Args& a, const std::string&) { return cmdReport(a, netlistText); }},
+    {"--json", 2, [](const Args& a, const std::string&) { return cmdJson(a); }},
     {"--svg", 3, [](const Args&, const std::string&) { return notImplemented(); }},
     {"--ask", 3, [](const Args&, const std::string&) { return notImplemented(); }},
     {"--settings", 1, [](const Args&, const std::string&) { return notImplemented(); }},

@@ -2,10 +2,9 @@
 // at likely design mistakes. Never changes the design.
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "model.h"
 
@@ -39,5 +38,9 @@ std::vector<ErcIssue> runErc(const Schematic& s, const ErcOptions& options);
 
 // One object per issue: "at_mm", "code", "message", "severity", "sheet".
 nlohmann::json issuesToJson(const Schematic& s, const std::vector<ErcIssue>& issues);
+
+// The command line's listing: one "[severity] CODE  message  (sheet NAME)" line
+// per issue, an empty line, then the error/warning/total count line.
+std::string ercReportText(const Schematic& s, const std::vector<ErcIssue>& issues);
 
 }  // namespace nl

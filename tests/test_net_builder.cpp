@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "net_builder.h"
+#include "schematic_open.h"
 
 using namespace nl;
 
@@ -514,4 +516,57 @@ TEST(Naming, FloatingNetsAndFinalOrder) {
         for (int l : d.s.nets[i].labels) EXPECT_EQ(d.s.labels[l].net, static_cast<int>(i));
         for (auto [c, p] : d.s.nets[i].pins) EXPECT_EQ(d.s.components[c].pins[p].net, static_cast<int>(i));
     }
+}
+
+namespace {
+
+// Designs from the kicad-demos package, when installed.
+std::shared_ptr<Schematic> openDemo(const std::string& relative) {
+    const std::string path = "/usr/share/kicad/demos/" + relative;
+    if (!std::filesystem::exists(path)) return nullptr;
+    std::string error;
+    auto s = openSchematicFile(path, &error);
+    EXPECT_TRUE(s) << error;
+    return s;
+}
+
+const Net* findNet(const Schematic& s, const std::string& name) {
+    for (const Net& n : s.nets)
+        if (n.name == name) return &n;
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(RealDesigns, VideoRailsStayApartAndBusesJoinMembers) {
+    auto s = openDemo("video/video.kicad_sch");
+    if (!s) GTEST_SKIP() << "kicad-demos not installed";
+    EXPECT_EQ(s->nets.size(), 500u);
+    std::vector<const Net*> rails;
+    for (const char* name : {"GND", "+5V", "+3.3V", "+12V"}) {
+        const Net* n = findNet(*s, name);
+        ASSERT_TRUE(n) << name;
+        EXPECT_EQ(n->name_source, "power") << name;
+        EXPECT_TRUE(n->power) << name;
+        rails.push_back(n);
+    }
+    EXPECT_EQ(rails[0]->pins.size(), 347u);
+    EXPECT_EQ(rails[1]->pins.size(), 190u);
+    // DQ0, DPC0 and PC_D0 meet only through buses that cross three sheets.
+    const Net* dq0 = findNet(*s, "DPC0");
+    ASSERT_TRUE(dq0);
+    EXPECT_EQ(dq0->name_source, "label");
+    EXPECT_EQ(dq0->aliases, (std::vector<std::string>{"DQ0", "PC_D0"}));
+    EXPECT_GE(dq0->sheets.size(), 4u);
+}
+
+TEST(RealDesigns, KiCad6PowerNetsNamedByPin) {
+    auto s = openDemo("kit-dev-coldfire-xilinx_5213/kit-dev-coldfire-xilinx_5213.kicad_sch");
+    if (!s) GTEST_SKIP() << "kicad-demos not installed";
+    EXPECT_EQ(s->nets.size(), 283u);
+    const Net* rail = findNet(*s, "+3.3V");
+    ASSERT_TRUE(rail);
+    EXPECT_EQ(rail->name_source, "power");
+    EXPECT_EQ(rail->pins.size(), 140u);
+    EXPECT_FALSE(findNet(*s, "+3,3V"));
 }

@@ -264,8 +264,8 @@ public:
     void add(const Wire& w, int index) {
         const int32_t x0 = cellOf(std::min(w.a.x, w.b.x)), x1 = cellOf(std::max(w.a.x, w.b.x));
         const int32_t y0 = cellOf(std::min(w.a.y, w.b.y)), y1 = cellOf(std::max(w.a.y, w.b.y));
-        const int64_t cells = (int64_t{x1} - x0 + 1) * (int64_t{y1} - y0 + 1);
-        if (cells > kMaxCellsPerSegment) {
+        const int64_t columns = int64_t{x1} - x0 + 1, rows = int64_t{y1} - y0 + 1;  // each below 2^32
+        if (columns > kMaxCellsPerSegment || rows > kMaxCellsPerSegment || columns * rows > kMaxCellsPerSegment) {
             oversized_.push_back({index, w.sheet, x0, x1, y0, y1});
             return;
         }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -264,6 +265,23 @@ TEST(Connectivity, NoConnectMarkersAndPins) {
     EXPECT_NE(d.netIndex("U1", "6"), d.netIndex("U1", "9"));
     EXPECT_EQ(d.netIndex("U2", "6"), d.netIndex("U2", "9"));
     EXPECT_EQ(d.netIndex("U3", "6"), d.netIndex("R2"));
+}
+
+TEST(Connectivity, AbsurdCoordinatesStayBounded) {
+    Design d;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    d.wire({-1e6, 5}, {1e6, 5});  // 200,000 cells: tested outside the grid
+    d.wire({-1e300, 6}, {1e300, 6});
+    d.wire({0, 0}, {1e7, 1e7});  // a diagonal over 10^12 cells
+    d.wire({nan, 0}, {0, nan});
+    d.r("R1", {0, 5});  // on the first wire's interior
+    d.r("R2", {nan, nan});
+    d.r("R3", {5e6, 5e6});  // on the diagonal
+    d.bus({1e300, 1e300}, {-1e300, -1e300});
+    d.build();
+    EXPECT_EQ(d.netIndex("R1"), d.s.wires[0].net);
+    EXPECT_EQ(d.netIndex("R3"), d.s.wires[2].net);
+    EXPECT_NE(d.netIndex("R2"), d.s.wires[3].net);
 }
 
 TEST(Naming, PrioritiesAliasesAndAutoNames) {

@@ -4,6 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "erc.h"
+#include "json_util.h"
+#include "reports.h"
 #include "schematic_open.h"
 
 namespace nl {
@@ -45,6 +48,30 @@ int listNets(const Args& args, const std::string&) {
     return 0;
 }
 
+int cmdErc(const Args& args) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    const std::vector<ErcIssue> issues = runErc(*s, ErcOptions{});
+    out(ercReportText(*s, issues));
+    for (const ErcIssue& i : issues)
+        if (i.severity == "error") return 1;
+    return 0;
+}
+
+int cmdReport(const Args& args, std::string (*report)(const Schematic&)) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    out(report(*s));
+    return 0;
+}
+
+int cmdJson(const Args& args) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    out(dumpJson(schematicToJson(*s), 2) + "\n");
+    return 0;
+}
+
 struct Command {
     const char* option;
     size_t min_count;  // the option itself included
@@ -58,10 +85,10 @@ const Command kCommands[] = {
     {"--list-nets", 2, listNets},
     {"--net", 3, [](const Args&, const std::string&) { return notImplemented(); }},
     {"--trace", 4, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--erc", 2, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--bom", 2, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--netlist", 2, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--json", 2, [](const Args&, const std::string&) { return notImplemented(); }},
+    {"--erc", 2, [](const Args& a, const std::string&) { return cmdErc(a); }},
+    {"--bom", 2, [](const Args& a, const std::string&) { return cmdReport(a, bomCsv); }},
+    {"--netlist", 2, [](const Args& a, const std::string&) { return cmdReport(a, netlistText); }},
+    {"--json", 2, [](const Args& a, const std::string&) { return cmdJson(a); }},
     {"--svg", 3, [](const Args&, const std::string&) { return notImplemented(); }},
     {"--ask", 3, [](const Args&, const std::string&) { return notImplemented(); }},
     {"--settings", 1, [](const Args&, const std::string&) { return notImplemented(); }},

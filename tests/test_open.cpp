@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
 #include "cli.h"
+#include "run_netloom.h"
 #include "schematic_open.h"
 
 namespace nl {
@@ -115,28 +115,29 @@ TEST(OpenSchematic, CommandLineInput) {
     EXPECT_FALSE(openInput("missing.kicad_sch", error));
     EXPECT_EQ(error, "Cannot read file: missing.kicad_sch");
 
-#ifdef NETLOOM_BINARY
-    const std::string cmd = std::string(NETLOOM_BINARY) + " --list-nets sample";
-    FILE* p = popen(cmd.c_str(), "r");
-    ASSERT_TRUE(p);
-    std::string output;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) output.append(buf, n);
-    EXPECT_EQ(pclose(p), 0);
+    nltest::RunResult r = nltest::runNetloom({"--list-nets", "sample"});
+    EXPECT_EQ(r.status, 0);
     std::string expected;
     for (const Net& net : a->nets)
         expected += net.name + (net.power ? "\tpower\t" : "\tsignal\t") + std::to_string(net.pins.size()) + " pins\t" +
                     std::to_string(net.wires.size()) + " wires\n";
-    EXPECT_EQ(output, expected);
-    const std::string bad = std::string(NETLOOM_BINARY) + " --list-nets /no/such.kicad_sch 2>&1";
-    p = popen(bad.c_str(), "r");
-    ASSERT_TRUE(p);
-    output.clear();
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) output.append(buf, n);
-    EXPECT_NE(pclose(p), 0);
-    EXPECT_EQ(output, "Error: Cannot read file: /no/such.kicad_sch\n");
-#endif
+    EXPECT_EQ(r.out, expected);
+    EXPECT_EQ(r.err, "");
+    r = nltest::runNetloom({"--list-nets", "/no/such.kicad_sch"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Error: Cannot read file: /no/such.kicad_sch\n");
+    r = nltest::runNetloom({"--list-components", "--sample"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1), "U1\tNE555\tintegrated circuit\t\n");
+    EXPECT_EQ(r.out.find("#PWR"), std::string::npos);
+    // A second unit of a part is not listed again.
+    r = nltest::runNetloom(
+        {"--list-components", std::string(NETLOOM_SOURCE_DIR) + "/tests/fixtures/kicad/k6_root.kicad_sch"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.find("R7\t"), std::string::npos);
+    EXPECT_NE(r.out.find("R8\t\t"), std::string::npos);
+    EXPECT_NE(r.out.find("C1\t100n\t"), std::string::npos);
 }
 
 TEST(OpenSchematic, TruncatedAndFlippedSampleNeverFails) {

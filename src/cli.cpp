@@ -6,6 +6,7 @@
 
 #include "erc.h"
 #include "json_util.h"
+#include "lookup.h"
 #include "reports.h"
 #include "schematic_open.h"
 
@@ -48,6 +49,19 @@ int listNets(const Args& args, const std::string&) {
     return 0;
 }
 
+// Power symbols and the later units of multi-unit parts are left out.
+int listComponents(const Args& args, const std::string&) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    std::string text;
+    for (const Component& c : s->components) {
+        if (c.power_symbol || c.unit > 1) continue;
+        text += c.reference + "\t" + c.value + "\t" + componentKind(c) + "\t" + c.footprint + "\n";
+    }
+    out(text);
+    return 0;
+}
+
 int cmdErc(const Args& args) {
     SchematicPtr s = openForCommand(args);
     if (!s) return 1;
@@ -80,7 +94,7 @@ struct Command {
 
 const Command kCommands[] = {
     {"--summary", 2, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--list-components", 2, [](const Args&, const std::string&) { return notImplemented(); }},
+    {"--list-components", 2, listComponents},
     {"--component", 3, [](const Args&, const std::string&) { return notImplemented(); }},
     {"--list-nets", 2, listNets},
     {"--net", 3, [](const Args&, const std::string&) { return notImplemented(); }},

@@ -4,7 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "lookup.h"
+#include "overview.h"
 #include "schematic_open.h"
+#include "text.h"
+#include "trace.h"
 
 namespace nl {
 
@@ -45,6 +49,57 @@ int listNets(const Args& args, const std::string&) {
     return 0;
 }
 
+int summary(const Args& args, const std::string&) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    std::string text = schematicSummary(*s, 200);
+    for (const std::string& w : s->warnings) text += "Warning: " + w + "\n";
+    out(text);
+    return 0;
+}
+
+int component(const Args& args, const std::string&) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    const std::string& ref = args[2];
+    const int n = static_cast<int>(s->components.size());
+    int found = -1;
+    for (int i = 0; i < n && found < 0; ++i)
+        if (s->components[i].reference == ref) found = i;
+    for (int i = 0; i < n && found < 0; ++i)
+        if (equalsNoCase(s->components[i].reference, ref)) found = i;
+    if (found < 0) {
+        err("No component '" + ref + "'\n");
+        return 1;
+    }
+    out(describeComponent(*s, found, "verbose"));
+    return 0;
+}
+
+int net(const Args& args, const std::string&) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    std::vector<int> nets;
+    std::string label, error;
+    if (!resolveTarget(*s, args[2], nets, label, &error)) {
+        err("Error: " + error + "\n");
+        return 1;
+    }
+    std::string text;
+    for (int n : nets) text += describeNet(*s, n, "verbose") + "\n";
+    out(text);
+    return 0;
+}
+
+int trace(const Args& args, const std::string&) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    // Fixed defaults: the command line never reads the settings file here.
+    const TraceResult r = tracePath(*s, args[2], args[3], TraceOptions{});
+    out(formatTrace(r, *s));
+    return r.found ? 0 : 1;
+}
+
 struct Command {
     const char* option;
     size_t min_count;  // the option itself included
@@ -52,12 +107,12 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"--summary", 2, [](const Args&, const std::string&) { return notImplemented(); }},
+    {"--summary", 2, summary},
     {"--list-components", 2, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--component", 3, [](const Args&, const std::string&) { return notImplemented(); }},
+    {"--component", 3, component},
     {"--list-nets", 2, listNets},
-    {"--net", 3, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--trace", 4, [](const Args&, const std::string&) { return notImplemented(); }},
+    {"--net", 3, net},
+    {"--trace", 4, trace},
     {"--erc", 2, [](const Args&, const std::string&) { return notImplemented(); }},
     {"--bom", 2, [](const Args&, const std::string&) { return notImplemented(); }},
     {"--netlist", 2, [](const Args&, const std::string&) { return notImplemented(); }},

@@ -4,8 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "erc.h"
+#include "json_util.h"
 #include "lookup.h"
 #include "overview.h"
+#include "reports.h"
 #include "schematic_open.h"
 #include "text.h"
 #include "trace.h"
@@ -49,7 +52,7 @@ int listNets(const Args& args, const std::string&) {
     return 0;
 }
 
-int summary(const Args& args, const std::string&) {
+int cmdSummary(const Args& args, const std::string&) {
     SchematicPtr s = openForCommand(args);
     if (!s) return 1;
     std::string text = schematicSummary(*s, 200);
@@ -58,7 +61,7 @@ int summary(const Args& args, const std::string&) {
     return 0;
 }
 
-int component(const Args& args, const std::string&) {
+int cmdComponent(const Args& args, const std::string&) {
     SchematicPtr s = openForCommand(args);
     if (!s) return 1;
     const std::string& ref = args[2];
@@ -76,7 +79,7 @@ int component(const Args& args, const std::string&) {
     return 0;
 }
 
-int net(const Args& args, const std::string&) {
+int cmdNet(const Args& args, const std::string&) {
     SchematicPtr s = openForCommand(args);
     if (!s) return 1;
     std::vector<int> nets;
@@ -91,13 +94,37 @@ int net(const Args& args, const std::string&) {
     return 0;
 }
 
-int trace(const Args& args, const std::string&) {
+int cmdTrace(const Args& args, const std::string&) {
     SchematicPtr s = openForCommand(args);
     if (!s) return 1;
     // Fixed defaults: the command line never reads the settings file here.
     const TraceResult r = tracePath(*s, args[2], args[3], TraceOptions{});
     out(formatTrace(r, *s));
     return r.found ? 0 : 1;
+}
+
+int cmdErc(const Args& args) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    const std::vector<ErcIssue> issues = runErc(*s, ErcOptions{});
+    out(ercReportText(*s, issues));
+    for (const ErcIssue& i : issues)
+        if (i.severity == "error") return 1;
+    return 0;
+}
+
+int cmdReport(const Args& args, std::string (*report)(const Schematic&)) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    out(report(*s));
+    return 0;
+}
+
+int cmdJson(const Args& args) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    out(dumpJson(schematicToJson(*s), 2) + "\n");
+    return 0;
 }
 
 struct Command {
@@ -107,16 +134,16 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"--summary", 2, summary},
+    {"--summary", 2, cmdSummary},
     {"--list-components", 2, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--component", 3, component},
+    {"--component", 3, cmdComponent},
     {"--list-nets", 2, listNets},
-    {"--net", 3, net},
-    {"--trace", 4, trace},
-    {"--erc", 2, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--bom", 2, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--netlist", 2, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--json", 2, [](const Args&, const std::string&) { return notImplemented(); }},
+    {"--net", 3, cmdNet},
+    {"--trace", 4, cmdTrace},
+    {"--erc", 2, [](const Args& a, const std::string&) { return cmdErc(a); }},
+    {"--bom", 2, [](const Args& a, const std::string&) { return cmdReport(a, bomCsv); }},
+    {"--netlist", 2, [](const Args& a, const std::string&) { return cmdReport(a, netlistText); }},
+    {"--json", 2, [](const Args& a, const std::string&) { return cmdJson(a); }},
     {"--svg", 3, [](const Args&, const std::string&) { return notImplemented(); }},
     {"--ask", 3, [](const Args&, const std::string&) { return notImplemented(); }},
     {"--settings", 1, [](const Args&, const std::string&) { return notImplemented(); }},

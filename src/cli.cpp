@@ -4,6 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "erc.h"
+#include "json_util.h"
+#include "reports.h"
+#include "schematic_open.h"
+
 namespace nl {
 
 namespace {
@@ -18,6 +23,55 @@ int notImplemented() {
     return 1;
 }
 
+// Opens the file argument of a headless command; on failure reports it and yields null.
+SchematicPtr openForCommand(const Args& args) {
+    std::string error;
+    SchematicPtr s = openInput(args[1], error);
+    if (!s) err("Error: " + error + "\n");
+    return s;
+}
+
+int listNets(const Args& args, const std::string&) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    std::string text;
+    text.reserve(s->nets.size() * 48);
+    for (const Net& n : s->nets) {
+        text += n.name;
+        text += n.power ? "\tpower\t" : "\tsignal\t";
+        text += std::to_string(n.pins.size());
+        text += " pins\t";
+        text += std::to_string(n.wires.size());
+        text += " wires\n";
+    }
+    out(text);
+    return 0;
+}
+
+int cmdErc(const Args& args) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    const std::vector<ErcIssue> issues = runErc(*s, ErcOptions{});
+    out(ercReportText(*s, issues));
+    for (const ErcIssue& i : issues)
+        if (i.severity == "error") return 1;
+    return 0;
+}
+
+int cmdReport(const Args& args, std::string (*report)(const Schematic&)) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    out(report(*s));
+    return 0;
+}
+
+int cmdJson(const Args& args) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    out(dumpJson(schematicToJson(*s), 2) + "\n");
+    return 0;
+}
+
 struct Command {
     const char* option;
     size_t min_count;  // the option itself included
@@ -28,13 +82,13 @@ const Command kCommands[] = {
     {"--summary", 2, [](const Args&, const std::string&) { return notImplemented(); }},
     {"--list-components", 2, [](const Args&, const std::string&) { return notImplemented(); }},
     {"--component", 3, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--list-nets", 2, [](const Args&, const std::string&) { return notImplemented(); }},
+    {"--list-nets", 2, listNets},
     {"--net", 3, [](const Args&, const std::string&) { return notImplemented(); }},
     {"--trace", 4, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--erc", 2, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--bom", 2, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--netlist", 2, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--json", 2, [](const Args&, const std::string&) { return notImplemented(); }},
+    {"--erc", 2, [](const Args& a, const std::string&) { return cmdErc(a); }},
+    {"--bom", 2, [](const Args& a, const std::string&) { return cmdReport(a, bomCsv); }},
+    {"--netlist", 2, [](const Args& a, const std::string&) { return cmdReport(a, netlistText); }},
+    {"--json", 2, [](const Args& a, const std::string&) { return cmdJson(a); }},
     {"--svg", 3, [](const Args&, const std::string&) { return notImplemented(); }},
     {"--ask", 3, [](const Args&, const std::string&) { return notImplemented(); }},
     {"--settings", 1, [](const Args&, const std::string&) { return notImplemented(); }},
@@ -42,6 +96,11 @@ const Command kCommands[] = {
 };
 
 }  // namespace
+
+SchematicPtr openInput(const std::string& arg, std::string& error) {
+    if (arg == "--sample" || arg == "sample") return loadSampleSchematic();
+    return openSchematicFile(arg, &error);
+}
 
 void printUsage(const std::string& program) {
     const std::string rule(56, '=');

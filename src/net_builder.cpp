@@ -1,0 +1,582 @@
+#include "net_builder.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "text.h"
+
+namespace nl {
+
+namespace {
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool startsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
+
+bool endsWith(std::string_view s, std::string_view p) {
+    return s.size() >= p.size() && s.substr(s.size() - p.size()) == p;
+}
+
+}  // namespace
+
+bool isPowerNetName(std::string_view name) {
+    const std::string s = toLower(trim(name));
+    if (s.empty()) return false;
+    if (s[0] == '+' || s[0] == '-') return true;
+
+    static constexpr std::array<std::string_view, 33> kNames = {
+        "gnd", "vcc", "vdd",  "vss",   "vee",  "vbus", "vbat", "vin",   "vout",  "3v3",   "3.3v",
+        "5v",  "12v", "1v8",  "agnd",  "dgnd", "pgnd", "vref", "avcc",  "avdd",  "vpp",   "v+",
+        "v-",  "pwr", "vsys", "vcore", "vio",  "vdda", "vssa", "vddio", "vccio", "earth", "chassis"};
+    for (std::string_view n : kNames)
+        if (s == n) return true;
+
+    int vs = 0;
+    bool only_digits_dots_v = true;
+    for (char c : s) {
+        if (c == 'v')
+            ++vs;
+        else if (!isDigit(c) && c != '.')
+            only_digits_dots_v = false;
+    }
+    if (only_digits_dots_v && vs == 1) return true;
+
+    static constexpr std::array<std::string_view, 10> kPrefixes = {"vcc",  "vdd",  "vss",  "vee",  "gnd",
+                                                                   "vbus", "vbat", "vref", "avcc", "avdd"};
+    for (std::string_view p : kPrefixes) {
+        const std::string under = std::string(p) + "_";
+        const std::string dash = std::string(p) + "-";
+        if (startsWith(s, under) || startsWith(s, dash)) return true;
+        if (s.size() > p.size() + 1 && endsWith(s, "_" + std::string(p))) return true;
+        if (startsWith(s, p) && s.size() <= p.size() + 2 && isDigit(s.back())) return true;
+    }
+    return false;
+}
+
+void computeComponentBounds(Schematic& s) {
+    for (Component& c : s.components) {
+        BBox box;
+        for (const GraphicItem& g : c.graphics) {
+            if (g.kind == Text) continue;
+            if (g.kind == Circle) {
+                if (g.points.empty()) continue;
+                const Point m = g.points[0];
+                box.add({m.x - g.radius, m.y - g.radius});
+                box.add({m.x + g.radius, m.y + g.radius});
+                continue;
+            }
+            for (Point p : g.points) box.add(p);
+        }
+        for (const Pin& p : c.pins) {
+            box.add(p.position);
+            box.add(p.end);
+        }
+        if (!box.valid()) {
+            box = BBox{};
+            box.add(c.position);
+            box.min_x -= 2.54;
+            box.min_y -= 2.54;
+            box.max_x += 2.54;
+            box.max_y += 2.54;
+        }
+        box.min_x -= 0.3;
+        box.min_y -= 0.3;
+        box.max_x += 0.3;
+        box.max_y += 0.3;
+        c.bbox = box;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// buildNets
+
+namespace {
+
+struct UnionFind {
+    std::vector<int32_t> parent;
+
+    int make() {
+        parent.push_back(static_cast<int32_t>(parent.size()));
+        return static_cast<int>(parent.size()) - 1;
+    }
+    int find(int x) {
+        while (parent[x] != x) {
+            parent[x] = parent[parent[x]];
+            x = parent[x];
+        }
+        return x;
+    }
+    // The first root goes under the second.
+    void unite(int a, int b) {
+        a = find(a);
+        b = find(b);
+        if (a != b) parent[a] = b;
+    }
+};
+
+// Far beyond any drawing, yet safe to convert, add and multiply by 1000.
+constexpr double kMaxMicrometres = 4e15;
+
+int64_t toMicrometres(double mm) {
+    const double v = mm * 1000.0;
+    if (std::isnan(v)) return static_cast<int64_t>(kMaxMicrometres) + 1;
+    if (v >= kMaxMicrometres) return static_cast<int64_t>(kMaxMicrometres);
+    if (v <= -kMaxMicrometres) return -static_cast<int64_t>(kMaxMicrometres);
+    return std::llround(v);  // halves away from zero
+}
+
+struct PointKey {
+    int32_t sheet;
+    int64_t x;
+    int64_t y;
+    bool operator==(const PointKey&) const = default;
+};
+
+uint64_t mix64(uint64_t z) {
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+}
+
+struct PointKeyHash {
+    size_t operator()(const PointKey& k) const {
+        uint64_t h = mix64(static_cast<uint64_t>(k.x) + 0x9e3779b97f4a7c15ULL);
+        h = mix64(h ^ static_cast<uint64_t>(k.y));
+        return static_cast<size_t>(mix64(h ^ static_cast<uint32_t>(k.sheet)));
+    }
+};
+
+struct U64Hash {
+    size_t operator()(uint64_t k) const { return static_cast<size_t>(mix64(k)); }
+};
+
+// Integer-micrometre points of one kind (wire/pin/label points, or bus points) to nodes.
+class PointMap {
+public:
+    PointMap(UnionFind& uf, size_t expected) : uf_(uf) { map_.reserve(expected); }
+
+    int node(int sheet, Point p) {
+        auto [it, inserted] = map_.try_emplace(PointKey{sheet, toMicrometres(p.x), toMicrometres(p.y)}, 0);
+        if (inserted) it->second = uf_.make();
+        return it->second;
+    }
+    // -1 when no item lies at the point.
+    int find(int sheet, Point p) const {
+        auto it = map_.find(PointKey{sheet, toMicrometres(p.x), toMicrometres(p.y)});
+        return it == map_.end() ? -1 : it->second;
+    }
+    const std::unordered_map<PointKey, int, PointKeyHash>& entries() const { return map_; }
+
+private:
+    UnionFind& uf_;
+    std::unordered_map<PointKey, int, PointKeyHash> map_;
+};
+
+int32_t cellOf(double mm) {
+    const double c = std::floor(mm / 10.0);
+    if (!(c > -2e9)) return -2000000000;  // also NaN
+    if (c > 2e9) return 2000000000;
+    return static_cast<int32_t>(c);
+}
+
+uint64_t cellKey(int sheet, int32_t cx, int32_t cy) {
+    return static_cast<uint64_t>(int64_t{cy} + 1000000) ^ (static_cast<uint64_t>(int64_t{cx} + 1000000) << 24) ^
+           (static_cast<uint64_t>(static_cast<uint32_t>(sheet)) << 48);
+}
+
+// Segments registered in the 10 mm cells of their bounding boxes, so a point
+// is tested only against the segments of its own cell. A segment covering an
+// absurd number of cells is kept aside and tested against every point with
+// the same cell-range condition, so hostile coordinates cannot blow up memory.
+class SegmentGrid {
+public:
+    void add(const Wire& w, int index) {
+        const int32_t x0 = cellOf(std::min(w.a.x, w.b.x)), x1 = cellOf(std::max(w.a.x, w.b.x));
+        const int32_t y0 = cellOf(std::min(w.a.y, w.b.y)), y1 = cellOf(std::max(w.a.y, w.b.y));
+        const int64_t cells = (int64_t{x1} - x0 + 1) * (int64_t{y1} - y0 + 1);
+        if (cells > kMaxCellsPerSegment) {
+            oversized_.push_back({index, w.sheet, x0, x1, y0, y1});
+            return;
+        }
+        for (int32_t cx = x0; cx <= x1; ++cx)
+            for (int32_t cy = y0; cy <= y1; ++cy) {
+                auto [it, inserted] = slot_.try_emplace(cellKey(w.sheet, cx, cy), static_cast<int>(count_.size()));
+                if (inserted) count_.push_back(0);
+                ++count_[it->second];
+                pending_.push_back({it->second, index});
+            }
+    }
+
+    // Turns the registrations into one flat array per cell; call once after the last add.
+    void freeze() {
+        start_.assign(count_.size() + 1, 0);
+        for (size_t i = 0; i < count_.size(); ++i) start_[i + 1] = start_[i] + count_[i];
+        items_.resize(pending_.size());
+        std::vector<int> fill(start_.begin(), start_.end() - 1);
+        for (auto [slot, wire] : pending_) items_[fill[slot]++] = wire;
+        pending_.clear();
+        pending_.shrink_to_fit();
+    }
+
+    template <typename F>
+    void forEachCandidate(int sheet, Point p, F&& f) const {
+        const int32_t cx = cellOf(p.x), cy = cellOf(p.y);
+        auto it = slot_.find(cellKey(sheet, cx, cy));
+        if (it != slot_.end())
+            for (int i = start_[it->second]; i < start_[it->second + 1]; ++i) f(items_[i]);
+        for (const Oversized& o : oversized_)
+            if (o.sheet == sheet && cx >= o.x0 && cx <= o.x1 && cy >= o.y0 && cy <= o.y1) f(o.index);
+    }
+
+private:
+    static constexpr int64_t kMaxCellsPerSegment = 1 << 16;
+    struct Oversized {
+        int index, sheet;
+        int32_t x0, x1, y0, y1;
+    };
+    std::unordered_map<uint64_t, int, U64Hash> slot_;
+    std::vector<int> count_;
+    std::vector<std::pair<int, int>> pending_;
+    std::vector<int> start_;
+    std::vector<int> items_;
+    std::vector<Oversized> oversized_;
+};
+
+// Strictly inside the segment (ends excluded) and within 0.02 mm of it.
+bool onInterior(Point p, Point a, Point b) {
+    const double dx = b.x - a.x, dy = b.y - a.y;
+    const double l2 = dx * dx + dy * dy;
+    if (!(std::sqrt(l2) >= 1e-9)) return false;
+    const double t = ((p.x - a.x) * dx + (p.y - a.y) * dy) / l2;
+    if (!(t > 1e-6 && t < 0.999999)) return false;
+    const double ex = a.x + t * dx - p.x, ey = a.y + t * dy - p.y;
+    return std::sqrt(ex * ex + ey * ey) < 0.02;
+}
+
+Point fromKey(const PointKey& k) { return {static_cast<double>(k.x) / 1000.0, static_cast<double>(k.y) / 1000.0}; }
+
+// Named nodes: power rails, label scopes and bus members.
+class NamedNodes {
+public:
+    explicit NamedNodes(UnionFind& uf) : uf_(uf) {}
+    int node(std::string key) {
+        auto [it, inserted] = map_.try_emplace(std::move(key), 0);
+        if (inserted) it->second = uf_.make();
+        return it->second;
+    }
+
+private:
+    UnionFind& uf_;
+    std::unordered_map<std::string, int> map_;
+};
+
+std::string localKey(int sheet, std::string_view text) {
+    std::string k = "local:" + std::to_string(sheet) + ":";
+    k += text;
+    return k;
+}
+
+// KiCad 6 files named power nets after the power pin rather than the value.
+bool namesPowerByPin(const Schematic& s, int sheet) {
+    if (sheet < 0 || sheet >= static_cast<int>(s.sheets.size())) return false;
+    const long long v = s.sheets[sheet].version;
+    return v >= 1 && v <= 20230120;
+}
+
+// The rail a pin joins and names, or empty. Power symbols act only through
+// their power inputs (a PWR_FLAG, all power outputs, names nothing), and only
+// hidden power inputs of ordinary parts are implicit rail connections.
+std::string_view powerNameOf(const Schematic& s, const Component& c, const Pin& p) {
+    if (p.type != PinType::PowerIn) return {};
+    if (c.power_symbol) return namesPowerByPin(s, c.sheet) ? std::string_view(p.name) : std::string_view(c.value);
+    if (p.implicit_power) return p.name;
+    return {};
+}
+
+struct Candidate {
+    int priority;
+    std::string_view name;
+    const char* source;
+};
+
+// Byte order, a prefix before its extensions (char_traits<char> compares as unsigned char).
+bool lessName(std::string_view a, std::string_view b) { return a < b; }
+
+void nameNet(const Schematic& s, Net& net, int ordinal, std::vector<Candidate>& cands) {
+    cands.clear();
+    for (auto [ci, pi] : net.pins) {
+        const Component& c = s.components[ci];
+        const Pin& p = c.pins[pi];
+        std::string_view rail = powerNameOf(s, c, p);
+        if (!rail.empty()) cands.push_back({0, rail, "power"});
+    }
+    for (int li : net.labels) {
+        const Label& l = s.labels[li];
+        switch (l.kind) {
+            case Global:
+                cands.push_back({1, l.text, "global_label"});
+                break;
+            case Hierarchical:
+                cands.push_back({2, l.text, "hier_label"});
+                break;
+            case SheetPin:
+                cands.push_back({3, l.text, "sheet_pin"});
+                break;
+            default:
+                cands.push_back({4, l.text, "label"});
+                break;
+        }
+    }
+    if (!cands.empty()) {
+        std::stable_sort(cands.begin(), cands.end(), [](const Candidate& a, const Candidate& b) {
+            if (a.priority != b.priority) return a.priority < b.priority;
+            return lessName(a.name, b.name);
+        });
+        net.name = cands[0].name;
+        net.name_source = cands[0].source;
+        std::unordered_set<std::string_view> seen;
+        seen.insert(net.name);
+        for (size_t i = 1; i < cands.size(); ++i)
+            if (seen.insert(cands[i].name).second) net.aliases.emplace_back(cands[i].name);
+    } else if (!net.pins.empty()) {
+        const Component* best_c = nullptr;
+        const Pin* best_p = nullptr;
+        for (auto [ci, pi] : net.pins) {
+            const Component& c = s.components[ci];
+            const Pin& p = c.pins[pi];
+            if (!best_c || c.reference < best_c->reference ||
+                (c.reference == best_c->reference && p.number < best_p->number)) {
+                best_c = &c;
+                best_p = &p;
+            }
+        }
+        net.name = "Net-(" + best_c->reference + "-Pad" + best_p->number + ")";
+        net.name_source = "auto";
+    } else {
+        net.name = (net.bus ? "Bus-" : "Net-floating-") + std::to_string(ordinal);
+        net.name_source = "auto";
+    }
+    net.power = net.name_source == "power" || isPowerNetName(net.name);
+
+    for (int w : net.wires) net.sheets.push_back(s.wires[w].sheet);
+    for (auto [ci, pi] : net.pins) net.sheets.push_back(s.components[ci].sheet);
+    for (int li : net.labels) net.sheets.push_back(s.labels[li].sheet);
+    std::sort(net.sheets.begin(), net.sheets.end());
+    net.sheets.erase(std::unique(net.sheets.begin(), net.sheets.end()), net.sheets.end());
+}
+
+}  // namespace
+
+void buildNets(Schematic& s) {
+    UnionFind uf;
+    size_t pin_total = 0;
+    for (const Component& c : s.components) pin_total += c.pins.size();
+    const size_t point_guess = s.wires.size() * 2 + s.junctions.size() + s.labels.size() + pin_total;
+    uf.parent.reserve(point_guess + 64);
+    PointMap points(uf, point_guess);
+    PointMap bus_points(uf, 0);
+    NamedNodes named(uf);
+    SegmentGrid wire_grid;
+
+    // 1. Wires and buses.
+    std::vector<int> wire_node(s.wires.size());
+    for (size_t i = 0; i < s.wires.size(); ++i) {
+        const Wire& w = s.wires[i];
+        PointMap& map = w.bus ? bus_points : points;
+        const int a = map.node(w.sheet, w.a);
+        const int b = map.node(w.sheet, w.b);
+        uf.unite(a, b);
+        wire_node[i] = a;
+        if (!w.bus) wire_grid.add(w, static_cast<int>(i));
+    }
+    wire_grid.freeze();
+
+    // 2. Junctions, no-connect markers, labels.
+    std::vector<int> junction_node(s.junctions.size());
+    for (size_t i = 0; i < s.junctions.size(); ++i)
+        junction_node[i] = points.node(s.junctions[i].sheet, s.junctions[i].position);
+    std::vector<int> marker_node(s.no_connects.size());
+    for (size_t i = 0; i < s.no_connects.size(); ++i)
+        marker_node[i] = points.node(s.no_connects[i].sheet, s.no_connects[i].position);
+    std::vector<int> label_node(s.labels.size());
+    for (size_t i = 0; i < s.labels.size(); ++i) label_node[i] = points.node(s.labels[i].sheet, s.labels[i].position);
+
+    // 3. Pins. A pin of type no_connect stays out of the point map so that two
+    // such pins stacked on one spot remain apart; it still joins whatever else
+    // lies at its point or on a wire through it.
+    std::vector<size_t> pin_base(s.components.size() + 1, 0);
+    for (size_t ci = 0; ci < s.components.size(); ++ci) pin_base[ci + 1] = pin_base[ci] + s.components[ci].pins.size();
+    std::vector<int> pin_node(pin_total);
+    struct LoosePin {
+        int node;
+        int sheet;
+        Point position;
+    };
+    std::vector<LoosePin> loose_nc_pins;  // no-connect pins that met nothing at their point
+    for (size_t ci = 0; ci < s.components.size(); ++ci) {
+        const Component& c = s.components[ci];
+        for (size_t pi = 0; pi < c.pins.size(); ++pi) {
+            const Pin& p = c.pins[pi];
+            int node;
+            if (p.type == PinType::NoConnect) {
+                node = uf.make();
+            } else {
+                node = points.node(c.sheet, p.position);
+            }
+            pin_node[pin_base[ci] + pi] = node;
+            std::string_view rail = powerNameOf(s, c, p);
+            if (!rail.empty()) {
+                std::string key = "power:";
+                key += rail;
+                uf.unite(node, named.node(std::move(key)));
+            }
+        }
+    }
+    for (size_t ci = 0; ci < s.components.size(); ++ci) {
+        const Component& c = s.components[ci];
+        for (size_t pi = 0; pi < c.pins.size(); ++pi) {
+            const Pin& p = c.pins[pi];
+            if (p.type != PinType::NoConnect) continue;
+            const int node = pin_node[pin_base[ci] + pi];
+            const int there = points.find(c.sheet, p.position);
+            if (there >= 0)
+                uf.unite(node, there);
+            else
+                loose_nc_pins.push_back({node, c.sheet, p.position});
+        }
+    }
+
+    // 4. Bus entries join nothing.
+
+    // 5. T-connections: points lying on a wire's interior.
+    for (const auto& [key, node] : points.entries()) {
+        const Point p = fromKey(key);
+        wire_grid.forEachCandidate(key.sheet, p, [&](int wi) {
+            const Wire& w = s.wires[wi];
+            if (w.sheet == key.sheet && onInterior(p, w.a, w.b)) uf.unite(wire_node[wi], node);
+        });
+    }
+    for (const LoosePin& lp : loose_nc_pins) {
+        // Tested at the rounded point, like every point of the map.
+        const Point p = fromKey(PointKey{lp.sheet, toMicrometres(lp.position.x), toMicrometres(lp.position.y)});
+        wire_grid.forEachCandidate(lp.sheet, p, [&](int wi) {
+            const Wire& w = s.wires[wi];
+            if (w.sheet == lp.sheet && onInterior(p, w.a, w.b)) uf.unite(wire_node[wi], lp.node);
+        });
+    }
+    (void)bus_points;
+
+    // 6. Labels by scope.
+    std::unordered_map<std::string, std::vector<int>> sheet_pins;  // child sheet + text -> sheet-pin labels
+    for (const SheetSymbol& sym : s.sheet_symbols) {
+        if (sym.child < 0) continue;
+        for (int li : sym.pins) {
+            if (li < 0 || li >= static_cast<int>(s.labels.size())) continue;
+            sheet_pins[localKey(sym.child, s.labels[li].text)].push_back(li);
+        }
+    }
+    for (size_t i = 0; i < s.labels.size(); ++i) {
+        const Label& l = s.labels[i];
+        switch (l.kind) {
+            case Local:
+                uf.unite(label_node[i], named.node(localKey(l.sheet, l.text)));
+                break;
+            case Global:
+                uf.unite(label_node[i], named.node("global:" + l.text));
+                break;
+            case Hierarchical: {
+                // Also a local name on its own sheet: a local label of the same text is the same signal.
+                std::string key = localKey(l.sheet, l.text);
+                auto it = sheet_pins.find(key);
+                if (it != sheet_pins.end())
+                    for (int pin_label : it->second) uf.unite(label_node[i], label_node[pin_label]);
+                uf.unite(label_node[i], named.node(std::move(key)));
+                break;
+            }
+            default:
+                break;
+        }
+    }
+
+    // 7. No-connect flags reach every pin of a marked net.
+    std::vector<char> marked(uf.parent.size(), 0);
+    for (int n : marker_node) marked[uf.find(n)] = 1;
+    for (size_t ci = 0; ci < s.components.size(); ++ci) {
+        Component& c = s.components[ci];
+        for (size_t pi = 0; pi < c.pins.size(); ++pi)
+            if (marked[uf.find(pin_node[pin_base[ci] + pi])]) c.pins[pi].no_connect = true;
+    }
+
+    // 8. Nets, created in item order.
+    s.nets.clear();
+    std::vector<int> net_of_root(uf.parent.size(), -1);
+    auto netFor = [&](int node) {
+        int& n = net_of_root[uf.find(node)];
+        if (n < 0) {
+            n = static_cast<int>(s.nets.size());
+            s.nets.emplace_back();
+        }
+        return n;
+    };
+    for (size_t i = 0; i < s.wires.size(); ++i) {
+        const int n = netFor(wire_node[i]);
+        s.wires[i].net = n;
+        s.nets[n].wires.push_back(static_cast<int>(i));
+        if (s.wires[i].bus) s.nets[n].bus = true;
+    }
+    for (size_t ci = 0; ci < s.components.size(); ++ci) {
+        Component& c = s.components[ci];
+        for (size_t pi = 0; pi < c.pins.size(); ++pi) {
+            const int n = netFor(pin_node[pin_base[ci] + pi]);
+            c.pins[pi].net = n;
+            s.nets[n].pins.push_back({static_cast<int>(ci), static_cast<int>(pi)});
+        }
+    }
+    for (size_t i = 0; i < s.labels.size(); ++i) {
+        const int n = netFor(label_node[i]);
+        s.labels[i].net = n;
+        s.nets[n].labels.push_back(static_cast<int>(i));
+    }
+    for (size_t i = 0; i < s.junctions.size(); ++i) {
+        const int n = netFor(junction_node[i]);
+        s.junctions[i].net = n;
+        s.nets[n].junctions.push_back(static_cast<int>(i));
+    }
+
+    // 9. Names.
+    std::vector<Candidate> cands;
+    for (size_t i = 0; i < s.nets.size(); ++i) nameNet(s, s.nets[i], static_cast<int>(i) + 1, cands);
+
+    // 10. Named before automatic, power before the rest, then by name.
+    std::vector<int> order(s.nets.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        const Net& x = s.nets[a];
+        const Net& y = s.nets[b];
+        const bool xa = x.name_source == "auto", ya = y.name_source == "auto";
+        if (xa != ya) return ya;
+        if (x.power != y.power) return x.power;
+        return lessName(x.name, y.name);
+    });
+    std::vector<int> new_index(order.size());
+    std::vector<Net> sorted;
+    sorted.reserve(order.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        new_index[order[i]] = static_cast<int>(i);
+        sorted.push_back(std::move(s.nets[order[i]]));
+    }
+    s.nets = std::move(sorted);
+    for (Wire& w : s.wires) w.net = new_index[w.net];
+    for (Component& c : s.components)
+        for (Pin& p : c.pins) p.net = new_index[p.net];
+    for (Label& l : s.labels) l.net = new_index[l.net];
+    for (Junction& j : s.junctions) j.net = new_index[j.net];
+}
+
+}  // namespace nl

@@ -10,6 +10,7 @@
 #include "overview.h"
 #include "reports.h"
 #include "schematic_open.h"
+#include "settings.h"
 #include "text.h"
 #include "trace.h"
 
@@ -47,6 +48,19 @@ int listNets(const Args& args, const std::string&) {
         text += " pins\t";
         text += std::to_string(n.wires.size());
         text += " wires\n";
+    }
+    out(text);
+    return 0;
+}
+
+// Power symbols and the later units of multi-unit parts are left out.
+int listComponents(const Args& args, const std::string&) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    std::string text;
+    for (const Component& c : s->components) {
+        if (c.power_symbol || c.unit > 1) continue;
+        text += c.reference + "\t" + c.value + "\t" + componentKind(c) + "\t" + c.footprint + "\n";
     }
     out(text);
     return 0;
@@ -135,7 +149,7 @@ struct Command {
 
 const Command kCommands[] = {
     {"--summary", 2, cmdSummary},
-    {"--list-components", 2, [](const Args&, const std::string&) { return notImplemented(); }},
+    {"--list-components", 2, listComponents},
     {"--component", 3, cmdComponent},
     {"--list-nets", 2, listNets},
     {"--net", 3, cmdNet},
@@ -146,8 +160,33 @@ const Command kCommands[] = {
     {"--json", 2, [](const Args& a, const std::string&) { return cmdJson(a); }},
     {"--svg", 3, [](const Args&, const std::string&) { return notImplemented(); }},
     {"--ask", 3, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--settings", 1, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--set", 3, [](const Args&, const std::string&) { return notImplemented(); }},
+    // A missing or damaged settings file leaves the defaults, silently.
+    {"--settings", 1,
+     [](const Args&, const std::string&) {
+         Settings settings;
+         settings.load();
+         std::string text;
+         for (const auto& [key, value] : settings.flat()) text += key + " = " + value + "\n";
+         text += "\n(settings file: " + settingsPath() + ")\n";
+         out(text);
+         return 0;
+     }},
+    {"--set", 3,
+     [](const Args& a, const std::string&) {
+         Settings settings;
+         settings.load();
+         std::string error;
+         if (!settings.setValue(a[1], a[2], &error)) {
+             err("Error: " + error + "\n");
+             return 1;
+         }
+         if (!settings.save(&error)) {
+             err("Error saving settings: " + error + "\n");
+             return 1;
+         }
+         out(a[1] + " = " + a[2] + "\n");
+         return 0;
+     }},
 };
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "erc.h"
-#include "json_util.h"
 #include "reports.h"
 #include "schematic_open.h"
 
@@ -68,7 +67,9 @@ int cmdReport(const Args& args, std::string (*report)(const Schematic&)) {
 int cmdJson(const Args& args) {
     SchematicPtr s = openForCommand(args);
     if (!s) return 1;
-    out(dumpJson(schematicToJson(*s), 2) + "\n");
+    std::string text = schematicJsonText(*s, 2);
+    text += '\n';
+    out(text);
     return 0;
 }
 

@@ -137,7 +137,9 @@ int cmdReport(const Args& args, std::string (*report)(const Schematic&)) {
 int cmdJson(const Args& args) {
     SchematicPtr s = openForCommand(args);
     if (!s) return 1;
-    out(dumpJson(schematicToJson(*s), 2) + "\n");
+    std::string text = schematicJsonText(*s, 2);
+    text += '\n';
+    out(text);
     return 0;
 }
 

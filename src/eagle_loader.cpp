@@ -21,7 +21,7 @@ constexpr double kDefaultTextSize = 1.778;
 
 // A hostile file can place a huge symbol many times over; beyond this many
 // copied symbol items and pins the remaining instances are left empty.
-constexpr size_t kMinItemBudget = 200000;
+constexpr size_t kMinItemBudget = 50000;
 constexpr size_t kMaxItemBudget = 8000000;
 
 bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }

@@ -6,8 +6,13 @@
 
 #include "erc.h"
 #include "json_util.h"
+#include "lookup.h"
+#include "overview.h"
 #include "reports.h"
 #include "schematic_open.h"
+#include "settings.h"
+#include "text.h"
+#include "trace.h"
 
 namespace nl {
 
@@ -48,6 +53,70 @@ int listNets(const Args& args, const std::string&) {
     return 0;
 }
 
+// Power symbols and the later units of multi-unit parts are left out.
+int listComponents(const Args& args, const std::string&) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    std::string text;
+    for (const Component& c : s->components) {
+        if (c.power_symbol || c.unit > 1) continue;
+        text += c.reference + "\t" + c.value + "\t" + componentKind(c) + "\t" + c.footprint + "\n";
+    }
+    out(text);
+    return 0;
+}
+
+int cmdSummary(const Args& args, const std::string&) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    std::string text = schematicSummary(*s, 200);
+    for (const std::string& w : s->warnings) text += "Warning: " + w + "\n";
+    out(text);
+    return 0;
+}
+
+int cmdComponent(const Args& args, const std::string&) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    const std::string& ref = args[2];
+    const int n = static_cast<int>(s->components.size());
+    int found = -1;
+    for (int i = 0; i < n && found < 0; ++i)
+        if (s->components[i].reference == ref) found = i;
+    for (int i = 0; i < n && found < 0; ++i)
+        if (equalsNoCase(s->components[i].reference, ref)) found = i;
+    if (found < 0) {
+        err("No component '" + ref + "'\n");
+        return 1;
+    }
+    out(describeComponent(*s, found, "verbose"));
+    return 0;
+}
+
+int cmdNet(const Args& args, const std::string&) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    std::vector<int> nets;
+    std::string label, error;
+    if (!resolveTarget(*s, args[2], nets, label, &error)) {
+        err("Error: " + error + "\n");
+        return 1;
+    }
+    std::string text;
+    for (int n : nets) text += describeNet(*s, n, "verbose") + "\n";
+    out(text);
+    return 0;
+}
+
+int cmdTrace(const Args& args, const std::string&) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    // Fixed defaults: the command line never reads the settings file here.
+    const TraceResult r = tracePath(*s, args[2], args[3], TraceOptions{});
+    out(formatTrace(r, *s));
+    return r.found ? 0 : 1;
+}
+
 int cmdErc(const Args& args) {
     SchematicPtr s = openForCommand(args);
     if (!s) return 1;
@@ -79,20 +148,45 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"--summary", 2, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--list-components", 2, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--component", 3, [](const Args&, const std::string&) { return notImplemented(); }},
+    {"--summary", 2, cmdSummary},
+    {"--list-components", 2, listComponents},
+    {"--component", 3, cmdComponent},
     {"--list-nets", 2, listNets},
-    {"--net", 3, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--trace", 4, [](const Args&, const std::string&) { return notImplemented(); }},
+    {"--net", 3, cmdNet},
+    {"--trace", 4, cmdTrace},
     {"--erc", 2, [](const Args& a, const std::string&) { return cmdErc(a); }},
     {"--bom", 2, [](const Args& a, const std::string&) { return cmdReport(a, bomCsv); }},
     {"--netlist", 2, [](const Args& a, const std::string&) { return cmdReport(a, netlistText); }},
     {"--json", 2, [](const Args& a, const std::string&) { return cmdJson(a); }},
     {"--svg", 3, [](const Args&, const std::string&) { return notImplemented(); }},
     {"--ask", 3, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--settings", 1, [](const Args&, const std::string&) { return notImplemented(); }},
-    {"--set", 3, [](const Args&, const std::string&) { return notImplemented(); }},
+    // A missing or damaged settings file leaves the defaults, silently.
+    {"--settings", 1,
+     [](const Args&, const std::string&) {
+         Settings settings;
+         settings.load();
+         std::string text;
+         for (const auto& [key, value] : settings.flat()) text += key + " = " + value + "\n";
+         text += "\n(settings file: " + settingsPath() + ")\n";
+         out(text);
+         return 0;
+     }},
+    {"--set", 3,
+     [](const Args& a, const std::string&) {
+         Settings settings;
+         settings.load();
+         std::string error;
+         if (!settings.setValue(a[1], a[2], &error)) {
+             err("Error: " + error + "\n");
+             return 1;
+         }
+         if (!settings.save(&error)) {
+             err("Error saving settings: " + error + "\n");
+             return 1;
+         }
+         out(a[1] + " = " + a[2] + "\n");
+         return 0;
+     }},
 };
 
 }  // namespace

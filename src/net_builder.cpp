@@ -4,11 +4,14 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <limits>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "bus_text.h"
 #include "text.h"
 
 namespace nl {
@@ -152,6 +155,59 @@ struct PointKeyHash {
     }
 };
 
+// Open addressing with linear probing: one flat array, no allocation per
+// entry, which matters with hundreds of thousands of points.
+template <typename Key, typename Hash>
+class FlatMap {
+public:
+    explicit FlatMap(size_t expected = 0) { rehash(capacityFor(expected)); }
+
+    // The value slot for key, and whether it was just created (then holding -1).
+    std::pair<int*, bool> emplace(const Key& key) {
+        if ((size_ + 1) * 2 > slots_.size()) rehash(slots_.size() * 2);
+        size_t i = Hash{}(key)&mask_;
+        while (slots_[i].value != kEmpty) {
+            if (slots_[i].key == key) return {&slots_[i].value, false};
+            i = (i + 1) & mask_;
+        }
+        slots_[i].key = key;
+        slots_[i].value = -1;
+        ++size_;
+        return {&slots_[i].value, true};
+    }
+    const int* find(const Key& key) const {
+        size_t i = Hash{}(key)&mask_;
+        while (slots_[i].value != kEmpty) {
+            if (slots_[i].key == key) return &slots_[i].value;
+            i = (i + 1) & mask_;
+        }
+        return nullptr;
+    }
+
+private:
+    static constexpr int kEmpty = std::numeric_limits<int>::min();
+    struct Slot {
+        Key key{};
+        int value = kEmpty;
+    };
+    static size_t capacityFor(size_t n) {
+        size_t c = 16;
+        while (c < n * 2) c *= 2;
+        return c;
+    }
+    void rehash(size_t capacity) {
+        std::vector<Slot> old = std::move(slots_);
+        slots_.assign(capacity, Slot{});
+        mask_ = capacity - 1;
+        size_ = 0;
+        for (const Slot& s : old)
+            if (s.value != kEmpty) *emplace(s.key).first = s.value;
+    }
+    std::vector<Slot> slots_;
+    size_t mask_ = 0;
+    size_t size_ = 0;
+};
+
 struct U64Hash {
     size_t operator()(uint64_t k) const { return static_cast<size_t>(mix64(k)); }
 };
@@ -159,23 +215,31 @@ struct U64Hash {
 // Integer-micrometre points of one kind (wire/pin/label points, or bus points) to nodes.
 class PointMap {
 public:
-    PointMap(UnionFind& uf, size_t expected) : uf_(uf) { map_.reserve(expected); }
+    PointMap(UnionFind& uf, size_t expected) : uf_(uf), map_(expected) {}
 
     int node(int sheet, Point p) {
-        auto [it, inserted] = map_.try_emplace(PointKey{sheet, toMicrometres(p.x), toMicrometres(p.y)}, 0);
-        if (inserted) it->second = uf_.make();
-        return it->second;
+        const PointKey key = keyOf(sheet, p);
+        auto [value, inserted] = map_.emplace(key);
+        if (inserted) {
+            *value = uf_.make();
+            order_.push_back({key, *value});
+        }
+        return *value;
     }
     // -1 when no item lies at the point.
     int find(int sheet, Point p) const {
-        auto it = map_.find(PointKey{sheet, toMicrometres(p.x), toMicrometres(p.y)});
-        return it == map_.end() ? -1 : it->second;
+        const int* value = map_.find(keyOf(sheet, p));
+        return value ? *value : -1;
     }
-    const std::unordered_map<PointKey, int, PointKeyHash>& entries() const { return map_; }
+    // Every distinct point with its node, in the order the points were first
+    // met: design order, which keeps neighbouring lookups close in memory.
+    const std::vector<std::pair<PointKey, int>>& points() const { return order_; }
+    static PointKey keyOf(int sheet, Point p) { return {sheet, toMicrometres(p.x), toMicrometres(p.y)}; }
 
 private:
     UnionFind& uf_;
-    std::unordered_map<PointKey, int, PointKeyHash> map_;
+    FlatMap<PointKey, PointKeyHash> map_;
+    std::vector<std::pair<PointKey, int>> order_;
 };
 
 int32_t cellOf(double mm) {
@@ -206,10 +270,13 @@ public:
         }
         for (int32_t cx = x0; cx <= x1; ++cx)
             for (int32_t cy = y0; cy <= y1; ++cy) {
-                auto [it, inserted] = slot_.try_emplace(cellKey(w.sheet, cx, cy), static_cast<int>(count_.size()));
-                if (inserted) count_.push_back(0);
-                ++count_[it->second];
-                pending_.push_back({it->second, index});
+                auto [slot, inserted] = slot_.emplace(cellKey(w.sheet, cx, cy));
+                if (inserted) {
+                    *slot = static_cast<int>(count_.size());
+                    count_.push_back(0);
+                }
+                ++count_[*slot];
+                pending_.push_back({*slot, index});
             }
     }
 
@@ -227,9 +294,8 @@ public:
     template <typename F>
     void forEachCandidate(int sheet, Point p, F&& f) const {
         const int32_t cx = cellOf(p.x), cy = cellOf(p.y);
-        auto it = slot_.find(cellKey(sheet, cx, cy));
-        if (it != slot_.end())
-            for (int i = start_[it->second]; i < start_[it->second + 1]; ++i) f(items_[i]);
+        if (const int* slot = slot_.find(cellKey(sheet, cx, cy)))
+            for (int i = start_[*slot]; i < start_[*slot + 1]; ++i) f(items_[i]);
         for (const Oversized& o : oversized_)
             if (o.sheet == sheet && cx >= o.x0 && cx <= o.x1 && cy >= o.y0 && cy <= o.y1) f(o.index);
     }
@@ -240,7 +306,7 @@ private:
         int index, sheet;
         int32_t x0, x1, y0, y1;
     };
-    std::unordered_map<uint64_t, int, U64Hash> slot_;
+    FlatMap<uint64_t, U64Hash> slot_;
     std::vector<int> count_;
     std::vector<std::pair<int, int>> pending_;
     std::vector<int> start_;
@@ -340,10 +406,18 @@ void nameNet(const Schematic& s, Net& net, int ordinal, std::vector<Candidate>& 
         });
         net.name = cands[0].name;
         net.name_source = cands[0].source;
-        std::unordered_set<std::string_view> seen;
-        seen.insert(net.name);
-        for (size_t i = 1; i < cands.size(); ++i)
-            if (seen.insert(cands[i].name).second) net.aliases.emplace_back(cands[i].name);
+        if (cands.size() <= 16) {
+            for (size_t i = 1; i < cands.size(); ++i) {
+                const std::string_view n = cands[i].name;
+                if (n != net.name && std::find(net.aliases.begin(), net.aliases.end(), n) == net.aliases.end())
+                    net.aliases.emplace_back(n);
+            }
+        } else {
+            std::unordered_set<std::string_view> seen;
+            seen.insert(net.name);
+            for (size_t i = 1; i < cands.size(); ++i)
+                if (seen.insert(cands[i].name).second) net.aliases.emplace_back(cands[i].name);
+        }
     } else if (!net.pins.empty()) {
         const Component* best_c = nullptr;
         const Pin* best_p = nullptr;
@@ -383,6 +457,11 @@ void buildNets(Schematic& s) {
     PointMap bus_points(uf, 0);
     NamedNodes named(uf);
     SegmentGrid wire_grid;
+    SegmentGrid bus_grid;
+
+    // Labels that stand for several signals live among the bus points.
+    std::vector<std::optional<BusText>> bus_text(s.labels.size());
+    for (size_t i = 0; i < s.labels.size(); ++i) bus_text[i] = parseBusText(s.labels[i].text, s.bus_aliases);
 
     // 1. Wires and buses.
     std::vector<int> wire_node(s.wires.size());
@@ -393,9 +472,10 @@ void buildNets(Schematic& s) {
         const int b = map.node(w.sheet, w.b);
         uf.unite(a, b);
         wire_node[i] = a;
-        if (!w.bus) wire_grid.add(w, static_cast<int>(i));
+        (w.bus ? bus_grid : wire_grid).add(w, static_cast<int>(i));
     }
     wire_grid.freeze();
+    bus_grid.freeze();
 
     // 2. Junctions, no-connect markers, labels.
     std::vector<int> junction_node(s.junctions.size());
@@ -405,7 +485,8 @@ void buildNets(Schematic& s) {
     for (size_t i = 0; i < s.no_connects.size(); ++i)
         marker_node[i] = points.node(s.no_connects[i].sheet, s.no_connects[i].position);
     std::vector<int> label_node(s.labels.size());
-    for (size_t i = 0; i < s.labels.size(); ++i) label_node[i] = points.node(s.labels[i].sheet, s.labels[i].position);
+    for (size_t i = 0; i < s.labels.size(); ++i)
+        label_node[i] = (bus_text[i] ? bus_points : points).node(s.labels[i].sheet, s.labels[i].position);
 
     // 3. Pins. A pin of type no_connect stays out of the point map so that two
     // such pins stacked on one spot remain apart; it still joins whatever else
@@ -454,23 +535,17 @@ void buildNets(Schematic& s) {
 
     // 4. Bus entries join nothing.
 
-    // 5. T-connections: points lying on a wire's interior.
-    for (const auto& [key, node] : points.entries()) {
-        const Point p = fromKey(key);
-        wire_grid.forEachCandidate(key.sheet, p, [&](int wi) {
+    // 5. T-connections: points lying on a wire's interior, and bus points on a bus's interior.
+    auto joinInteriors = [&](const SegmentGrid& grid, int sheet, Point p, int node) {
+        grid.forEachCandidate(sheet, p, [&](int wi) {
             const Wire& w = s.wires[wi];
-            if (w.sheet == key.sheet && onInterior(p, w.a, w.b)) uf.unite(wire_node[wi], node);
+            if (w.sheet == sheet && onInterior(p, w.a, w.b)) uf.unite(wire_node[wi], node);
         });
-    }
-    for (const LoosePin& lp : loose_nc_pins) {
-        // Tested at the rounded point, like every point of the map.
-        const Point p = fromKey(PointKey{lp.sheet, toMicrometres(lp.position.x), toMicrometres(lp.position.y)});
-        wire_grid.forEachCandidate(lp.sheet, p, [&](int wi) {
-            const Wire& w = s.wires[wi];
-            if (w.sheet == lp.sheet && onInterior(p, w.a, w.b)) uf.unite(wire_node[wi], lp.node);
-        });
-    }
-    (void)bus_points;
+    };
+    for (const auto& [key, node] : points.points()) joinInteriors(wire_grid, key.sheet, fromKey(key), node);
+    for (const LoosePin& lp : loose_nc_pins)  // at the rounded point, like every point of the map
+        joinInteriors(wire_grid, lp.sheet, fromKey(PointMap::keyOf(lp.sheet, lp.position)), lp.node);
+    for (const auto& [key, node] : bus_points.points()) joinInteriors(bus_grid, key.sheet, fromKey(key), node);
 
     // 6. Labels by scope.
     std::unordered_map<std::string, std::vector<int>> sheet_pins;  // child sheet + text -> sheet-pin labels
@@ -504,6 +579,36 @@ void buildNets(Schematic& s) {
         }
     }
 
+    // 6b. Bus members. Each member of a bus label is the signal of that name
+    // on the label's sheet (everywhere, for a global label); the labels one
+    // bus joins, across sheet pins too, carry the same signals: vectors by
+    // position, groups by local name. Sheet pins only link parent to child.
+    {
+        std::vector<int> bus_root(s.labels.size(), -1);
+        for (size_t i = 0; i < s.labels.size(); ++i)
+            if (bus_text[i]) bus_root[i] = uf.find(label_node[i]);
+        std::unordered_map<uint64_t, int> by_position;
+        std::unordered_map<std::string, int> by_local;
+        for (size_t i = 0; i < s.labels.size(); ++i) {
+            if (!bus_text[i] || s.labels[i].kind == SheetPin) continue;
+            const Label& l = s.labels[i];
+            const BusText& bt = *bus_text[i];
+            const std::string group = std::to_string(bus_root[i]) + ":";
+            for (size_t k = 0; k < bt.members.size(); ++k) {
+                const BusMember& m = bt.members[k];
+                const int node = named.node(l.kind == Global ? "global:" + m.name : localKey(l.sheet, m.name));
+                if (bt.shape == BusShape::Vector) {
+                    auto [it, first] =
+                        by_position.try_emplace(static_cast<uint64_t>(bus_root[i]) * (kMaxBusMembers + 1) + k, node);
+                    if (!first) uf.unite(node, it->second);
+                } else {
+                    auto [it, first] = by_local.try_emplace(group + m.local, node);
+                    if (!first) uf.unite(node, it->second);
+                }
+            }
+        }
+    }
+
     // 7. No-connect flags reach every pin of a marked net.
     std::vector<char> marked(uf.parent.size(), 0);
     for (int n : marker_node) marked[uf.find(n)] = 1;
@@ -513,57 +618,73 @@ void buildNets(Schematic& s) {
             if (marked[uf.find(pin_node[pin_base[ci] + pi])]) c.pins[pi].no_connect = true;
     }
 
-    // 8. Nets, created in item order.
+    // 8. Nets, created in item order. Item lists are counted first so each is allocated once.
     s.nets.clear();
     std::vector<int> net_of_root(uf.parent.size(), -1);
+    int net_count = 0;
     auto netFor = [&](int node) {
         int& n = net_of_root[uf.find(node)];
-        if (n < 0) {
-            n = static_cast<int>(s.nets.size());
-            s.nets.emplace_back();
-        }
+        if (n < 0) n = net_count++;
         return n;
     };
-    for (size_t i = 0; i < s.wires.size(); ++i) {
-        const int n = netFor(wire_node[i]);
-        s.wires[i].net = n;
-        s.nets[n].wires.push_back(static_cast<int>(i));
-        if (s.wires[i].bus) s.nets[n].bus = true;
-    }
+    for (size_t i = 0; i < s.wires.size(); ++i) s.wires[i].net = netFor(wire_node[i]);
     for (size_t ci = 0; ci < s.components.size(); ++ci) {
         Component& c = s.components[ci];
-        for (size_t pi = 0; pi < c.pins.size(); ++pi) {
-            const int n = netFor(pin_node[pin_base[ci] + pi]);
-            c.pins[pi].net = n;
-            s.nets[n].pins.push_back({static_cast<int>(ci), static_cast<int>(pi)});
+        for (size_t pi = 0; pi < c.pins.size(); ++pi) c.pins[pi].net = netFor(pin_node[pin_base[ci] + pi]);
+    }
+    for (size_t i = 0; i < s.labels.size(); ++i) s.labels[i].net = netFor(label_node[i]);
+    for (size_t i = 0; i < s.junctions.size(); ++i) s.junctions[i].net = netFor(junction_node[i]);
+
+    s.nets.resize(net_count);
+    {
+        std::vector<int> counts(static_cast<size_t>(net_count) * 4, 0);
+        for (const Wire& w : s.wires) ++counts[w.net * 4];
+        for (const Component& c : s.components)
+            for (const Pin& p : c.pins) ++counts[p.net * 4 + 1];
+        for (const Label& l : s.labels) ++counts[l.net * 4 + 2];
+        for (const Junction& j : s.junctions) ++counts[j.net * 4 + 3];
+        for (int n = 0; n < net_count; ++n) {
+            Net& net = s.nets[n];
+            net.wires.reserve(counts[n * 4]);
+            net.pins.reserve(counts[n * 4 + 1]);
+            net.labels.reserve(counts[n * 4 + 2]);
+            net.junctions.reserve(counts[n * 4 + 3]);
         }
     }
-    for (size_t i = 0; i < s.labels.size(); ++i) {
-        const int n = netFor(label_node[i]);
-        s.labels[i].net = n;
-        s.nets[n].labels.push_back(static_cast<int>(i));
+    for (size_t i = 0; i < s.wires.size(); ++i) {
+        Net& net = s.nets[s.wires[i].net];
+        net.wires.push_back(static_cast<int>(i));
+        if (s.wires[i].bus) net.bus = true;
     }
-    for (size_t i = 0; i < s.junctions.size(); ++i) {
-        const int n = netFor(junction_node[i]);
-        s.junctions[i].net = n;
-        s.nets[n].junctions.push_back(static_cast<int>(i));
+    for (size_t ci = 0; ci < s.components.size(); ++ci) {
+        const Component& c = s.components[ci];
+        for (size_t pi = 0; pi < c.pins.size(); ++pi)
+            s.nets[c.pins[pi].net].pins.push_back({static_cast<int>(ci), static_cast<int>(pi)});
     }
+    for (size_t i = 0; i < s.labels.size(); ++i) s.nets[s.labels[i].net].labels.push_back(static_cast<int>(i));
+    for (size_t i = 0; i < s.junctions.size(); ++i) s.nets[s.junctions[i].net].junctions.push_back(static_cast<int>(i));
 
     // 9. Names.
     std::vector<Candidate> cands;
     for (size_t i = 0; i < s.nets.size(); ++i) nameNet(s, s.nets[i], static_cast<int>(i) + 1, cands);
 
     // 10. Named before automatic, power before the rest, then by name.
-    std::vector<int> order(s.nets.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        const Net& x = s.nets[a];
-        const Net& y = s.nets[b];
-        const bool xa = x.name_source == "auto", ya = y.name_source == "auto";
-        if (xa != ya) return ya;
+    struct SortKey {
+        bool automatic;
+        bool power;
+        std::string_view name;
+        int index;
+    };
+    std::vector<SortKey> keys(s.nets.size());
+    for (size_t i = 0; i < keys.size(); ++i)
+        keys[i] = {s.nets[i].name_source == "auto", s.nets[i].power, s.nets[i].name, static_cast<int>(i)};
+    std::stable_sort(keys.begin(), keys.end(), [](const SortKey& x, const SortKey& y) {
+        if (x.automatic != y.automatic) return y.automatic;
         if (x.power != y.power) return x.power;
         return lessName(x.name, y.name);
     });
+    std::vector<int> order(keys.size());
+    for (size_t i = 0; i < keys.size(); ++i) order[i] = keys[i].index;
     std::vector<int> new_index(order.size());
     std::vector<Net> sorted;
     sorted.reserve(order.size());

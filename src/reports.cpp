@@ -4,12 +4,10 @@
 #include <map>
 #include <set>
 
+#include "lookup.h"
 #include "text.h"
 
 namespace nl {
-
-// Shared with the lookups: the human kind of a component ("resistor", ...).
-std::string componentKind(const Component& c);
 
 namespace {
 

@@ -6,13 +6,10 @@
 #include "eagle_loader.h"
 #include "file_io.h"
 #include "kicad_loader.h"
+#include "net_builder.h"
 #include "sexpr.h"
 
 namespace nl {
-
-// provided by the net builder
-void computeComponentBounds(Schematic& s);
-void buildNets(Schematic& s);
 
 namespace {
 

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "net_builder.h"
+#include "schematic_open.h"
 
 using namespace nl;
 
@@ -332,25 +334,129 @@ TEST(Connectivity, NoConnectMarkersAndPins) {
     for (const Net& n : d.s.nets) EXPECT_TRUE(n.wires.empty() || !n.name.empty());
 }
 
-TEST(Connectivity, BusesStayApartFromWires) {
+TEST(Buses, SegmentsMeetOnlyBusesAndBusLabels) {
     Design d;
     const int b0 = d.wire({0, 0}, {10, 0}, 0, true);
     d.wire({10, 0}, {20, 0}, 0, true);
-    d.wire({5, 0}, {5, 10}, 0, true);  // bus end on a bus interior: a drawing only here
-    d.resistor("R1", {0, 0}, {0, 20});
-    d.wire({10, 0}, {10, 20});
-    d.label(Local, "B", {20, 0});
+    const int b2 = d.wire({5, 10}, {5, 0}, 0, true);  // ends on the first segment's interior
+    d.resistor("R1", {0, 0}, {0, 20});                // a pin on a bus end
+    d.wire({10, 0}, {10, 20});                        // a wire end on a bus end
+    d.wire({15, -5}, {15, 5});                        // a wire crossing a bus
+    const int plain = d.label(Local, "B", {20, 0});   // an ordinary label on a bus end
     d.s.bus_entries.push_back({{10, 0}, {2.54, 2.54}, 0});
+    // A bus label on a wire end does not join the wire.
+    d.resistor("R2", {40, 0}, {40, 20});
+    d.wire({40, 0}, {50, 0});
+    const int stray = d.label(Local, "S[0..1]", {50, 0});
     d.build();
     const Net& bus = d.s.nets[d.s.wires[b0].net];
     EXPECT_TRUE(bus.bus);
-    EXPECT_EQ(bus.wires.size(), 2u);
+    EXPECT_EQ(bus.wires, (std::vector<int>{b0, 1, b2}));
     EXPECT_EQ(bus.name.rfind("Bus-", 0), 0u);
     EXPECT_EQ(bus.name_source, "auto");
     EXPECT_TRUE(bus.pins.empty());
     EXPECT_TRUE(bus.labels.empty());
-    EXPECT_NE(d.s.wires[2].net, d.s.wires[b0].net);
     EXPECT_NE(d.s.wires[3].net, d.s.wires[b0].net);
+    EXPECT_NE(d.s.wires[4].net, d.s.wires[b0].net);
+    EXPECT_NE(d.s.labels[plain].net, d.s.wires[b0].net);
+    EXPECT_NE(d.s.labels[stray].net, d.pinNet("R2", "1"));
+    EXPECT_EQ(d.netOf("R2", "1").name, "Net-(R2-Pad1)");
+}
+
+TEST(Buses, VectorBusThroughSheetPin) {
+    Design d;
+    const int child = d.sheet();
+    // Parent: a bus labelled DQ[0..3] on its interior, the sheet pin D[0..3] at its end.
+    const int parent_bus = d.wire({0, 0}, {20, 0}, 0, true);
+    d.label(Local, "DQ[0..3]", {10, 0});
+    d.sheetSymbol(0, child, {{"D[0..3]", {20, 0}}});
+    d.resistor("R1", {0, 30}, {0, 40});
+    d.label(Local, "DQ1", {0, 30});
+    d.resistor("R2", {10, 30}, {10, 40});
+    d.label(Local, "D1", {10, 30});  // the sheet pin names nothing on the parent
+    // Child: the hierarchical label on a short stub, member wires labelled elsewhere.
+    d.wire({0, 0}, {5, 0}, child, true);
+    d.label(Hierarchical, "D[0..3]", {0, 0}, child);
+    d.resistor("R3", {50, 50}, {50, 60}, child);
+    d.label(Local, "D1", {50, 50}, child);
+    d.resistor("R4", {60, 50}, {60, 60}, child);
+    d.label(Local, "D2", {60, 50}, child);
+    d.build();
+    EXPECT_TRUE(d.same("R1", "1", "R3", "1"));
+    EXPECT_FALSE(d.same("R2", "1", "R3", "1"));
+    EXPECT_FALSE(d.same("R3", "1", "R4", "1"));
+    const Net& member = d.netOf("R3", "1");
+    EXPECT_EQ(member.name, "D1");
+    EXPECT_EQ(member.aliases, (std::vector<std::string>{"DQ1"}));
+    EXPECT_EQ(member.sheets, (std::vector<int>{0, child}));
+    const Net& bus = d.s.nets[d.s.wires[parent_bus].net];
+    EXPECT_EQ(bus.wires.size(), 2u);  // parent and child bus, linked through the sheet pin
+    EXPECT_EQ(bus.labels.size(), 3u);
+    EXPECT_EQ(bus.name, "D[0..3]");
+    EXPECT_EQ(bus.name_source, "hier_label");
+    EXPECT_TRUE(bus.bus);
+}
+
+TEST(Buses, MembersAlignByPositionOrLocalName) {
+    Design d;
+    d.wire({0, 0}, {30, 0}, 0, true);
+    d.label(Local, "A[2..5]", {0, 0});
+    d.label(Local, "B[1..0]", {30, 0});
+    d.label(Local, "{P Q}", {15, 0});  // a group on the same bus aligns with no vector
+    d.wire({0, 20}, {30, 20}, 0, true);
+    d.label(Local, "U{DP DM}", {0, 20});
+    d.label(Local, "H{DM X DP}", {30, 20});
+    int n = 0;
+    for (const char* name : {"A2", "A3", "A4", "A5", "B0", "B1", "P", "U.DP", "U.DM", "H.DP", "H.DM", "H.X"}) {
+        const std::string ref = "R" + std::to_string(++n);
+        d.resistor(ref, {100.0 + 10 * n, 0}, {100.0 + 10 * n, 10});
+        d.label(Local, name, {100.0 + 10 * n, 0});
+    }
+    d.build();
+    auto net = [&](int r) { return d.pinNet("R" + std::to_string(r), "1"); };
+    EXPECT_EQ(net(1), net(6));  // A2 - B1
+    EXPECT_EQ(net(2), net(5));  // A3 - B0
+    EXPECT_NE(net(3), net(4));
+    EXPECT_NE(net(3), net(5));
+    EXPECT_NE(net(7), net(5));  // P stays alone
+    EXPECT_NE(net(7), net(6));
+    EXPECT_EQ(net(8), net(10));  // U.DP - H.DP
+    EXPECT_EQ(net(9), net(11));  // U.DM - H.DM
+    EXPECT_NE(net(8), net(9));
+    EXPECT_NE(net(12), net(8));
+    EXPECT_NE(net(12), net(9));
+}
+
+TEST(Buses, GlobalMembersAndAliases) {
+    Design d;
+    const int s1 = d.sheet();
+    const int child = d.sheet();
+    d.s.bus_aliases["Main-BUS"] = {"GPIO0", "USB_DN"};
+    // A global bus label: its members are global signals.
+    d.wire({0, 0}, {10, 0}, s1, true);
+    d.label(Global, "G[0..3]", {10, 0}, s1);
+    d.label(Local, "L[0..3]", {5, 0}, s1);
+    d.resistor("R1", {0, 0}, {0, 10});
+    d.label(Global, "G1", {0, 0});
+    d.resistor("R2", {0, 50}, {0, 60}, s1);
+    d.label(Local, "L1", {0, 50}, s1);
+    // An alias used bare on the parent and in braces on the sheet pin and in the child.
+    d.wire({0, 100}, {20, 100}, 0, true);
+    d.label(Local, "Main-BUS", {0, 100});
+    d.sheetSymbol(0, child, {{"{Main-BUS}", {20, 100}}});
+    d.wire({0, 0}, {0, 10}, child, true);
+    d.label(Hierarchical, "{Main-BUS}", {0, 10}, child);
+    d.resistor("R3", {30, 100}, {30, 110});
+    d.label(Local, "USB_DN", {30, 100});
+    d.resistor("R4", {30, 30}, {30, 40}, child);
+    d.label(Local, "USB_DN", {30, 30}, child);
+    d.resistor("R5", {40, 30}, {40, 40}, child);
+    d.label(Local, "GPIO0", {40, 30}, child);
+    d.build();
+    EXPECT_TRUE(d.same("R1", "1", "R2", "1"));  // G1 = L1 through the bus on sheet s1
+    EXPECT_EQ(d.netOf("R1", "1").name, "G1");
+    EXPECT_TRUE(d.same("R3", "1", "R4", "1"));
+    EXPECT_FALSE(d.same("R4", "1", "R5", "1"));
 }
 
 TEST(Naming, PrioritiesAliasesAndAutoNames) {
@@ -410,4 +516,57 @@ TEST(Naming, FloatingNetsAndFinalOrder) {
         for (int l : d.s.nets[i].labels) EXPECT_EQ(d.s.labels[l].net, static_cast<int>(i));
         for (auto [c, p] : d.s.nets[i].pins) EXPECT_EQ(d.s.components[c].pins[p].net, static_cast<int>(i));
     }
+}
+
+namespace {
+
+// Designs from the kicad-demos package, when installed.
+std::shared_ptr<Schematic> openDemo(const std::string& relative) {
+    const std::string path = "/usr/share/kicad/demos/" + relative;
+    if (!std::filesystem::exists(path)) return nullptr;
+    std::string error;
+    auto s = openSchematicFile(path, &error);
+    EXPECT_TRUE(s) << error;
+    return s;
+}
+
+const Net* findNet(const Schematic& s, const std::string& name) {
+    for (const Net& n : s.nets)
+        if (n.name == name) return &n;
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(RealDesigns, VideoRailsStayApartAndBusesJoinMembers) {
+    auto s = openDemo("video/video.kicad_sch");
+    if (!s) GTEST_SKIP() << "kicad-demos not installed";
+    EXPECT_EQ(s->nets.size(), 500u);
+    std::vector<const Net*> rails;
+    for (const char* name : {"GND", "+5V", "+3.3V", "+12V"}) {
+        const Net* n = findNet(*s, name);
+        ASSERT_TRUE(n) << name;
+        EXPECT_EQ(n->name_source, "power") << name;
+        EXPECT_TRUE(n->power) << name;
+        rails.push_back(n);
+    }
+    EXPECT_EQ(rails[0]->pins.size(), 347u);
+    EXPECT_EQ(rails[1]->pins.size(), 190u);
+    // DQ0, DPC0 and PC_D0 meet only through buses that cross three sheets.
+    const Net* dq0 = findNet(*s, "DPC0");
+    ASSERT_TRUE(dq0);
+    EXPECT_EQ(dq0->name_source, "label");
+    EXPECT_EQ(dq0->aliases, (std::vector<std::string>{"DQ0", "PC_D0"}));
+    EXPECT_GE(dq0->sheets.size(), 4u);
+}
+
+TEST(RealDesigns, KiCad6PowerNetsNamedByPin) {
+    auto s = openDemo("kit-dev-coldfire-xilinx_5213/kit-dev-coldfire-xilinx_5213.kicad_sch");
+    if (!s) GTEST_SKIP() << "kicad-demos not installed";
+    EXPECT_EQ(s->nets.size(), 283u);
+    const Net* rail = findNet(*s, "+3.3V");
+    ASSERT_TRUE(rail);
+    EXPECT_EQ(rail->name_source, "power");
+    EXPECT_EQ(rail->pins.size(), 140u);
+    EXPECT_FALSE(findNet(*s, "+3,3V"));
 }

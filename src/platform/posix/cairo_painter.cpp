@@ -1,0 +1,269 @@
+#include "cairo_painter.h"
+
+#if NETLOOM_HAVE_CAIRO
+
+#include <fontconfig/fontconfig.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace nl {
+
+namespace {
+
+constexpr double kMinPenWidth = 0.02;  // mm
+constexpr double kMinRadius = 0.01;    // mm
+// Cairo images are limited to 32767 pixels a side.
+constexpr int kMaxImageSide = 32767;
+
+bool finite(Point p) { return std::isfinite(p.x) && std::isfinite(p.y); }
+
+bool fontInstalled(const char* family) {
+    FcPattern* pattern = FcPatternCreate();
+    FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family));
+    FcObjectSet* objects = FcObjectSetBuild(FC_FAMILY, nullptr);
+    FcFontSet* fonts = FcFontList(nullptr, pattern, objects);
+    const bool found = fonts && fonts->nfont > 0;
+    if (fonts) FcFontSetDestroy(fonts);
+    FcObjectSetDestroy(objects);
+    FcPatternDestroy(pattern);
+    return found;
+}
+
+// Cairo refuses a whole string, and poisons its context, over one bad byte;
+// malformed sequences become '?'.
+std::string validUtf8(const std::string& s) {
+    std::string out;
+    out.reserve(s.size());
+    size_t i = 0;
+    while (i < s.size()) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        bool ok = len > 0 && i + len <= s.size();
+        unsigned cp = len == 1 ? c : len == 2 ? c & 0x1f : len == 3 ? c & 0x0f : c & 0x07;
+        for (size_t k = 1; ok && k < len; ++k) {
+            const unsigned char cc = static_cast<unsigned char>(s[i + k]);
+            ok = (cc >> 6) == 2;
+            cp = (cp << 6) | (cc & 0x3f);
+        }
+        static const unsigned kMinForLength[] = {0, 0, 0x80, 0x800, 0x10000};
+        ok = ok && c != 0 && cp >= kMinForLength[len] && cp <= 0x10ffff && (cp < 0xd800 || cp > 0xdfff);
+        if (ok) {
+            out.append(s, i, len);
+            i += len;
+        } else {
+            out += '?';
+            ++i;
+        }
+    }
+    return out;
+}
+
+void setSource(cairo_t* cr, const Color& c) { cairo_set_source_rgba(cr, c.r, c.g, c.b, c.a); }
+
+}  // namespace
+
+const std::string& textFontFamily() {
+    static const std::string family = [] {
+        for (const char* name : {"Consolas", "Courier New"})
+            if (fontInstalled(name)) return std::string(name);
+        return std::string("monospace");
+    }();
+    return family;
+}
+
+CairoPainter::CairoPainter(cairo_t* cr, double zoom) : cr_(cr), zoom_(zoom) {
+    // Unhinted outlines and metrics: text keeps its size at every zoom, as the SVG's does.
+    font_options_ = cairo_font_options_create();
+    cairo_font_options_set_hint_metrics(font_options_, CAIRO_HINT_METRICS_OFF);
+    cairo_font_options_set_hint_style(font_options_, CAIRO_HINT_STYLE_NONE);
+}
+
+CairoPainter::~CairoPainter() {
+    while (clip_depth_ > 0) popClip();
+    if (regular_) cairo_font_face_destroy(regular_);
+    if (bold_) cairo_font_face_destroy(bold_);
+    cairo_font_options_destroy(font_options_);
+}
+
+void CairoPainter::check() {
+    cairo_status_t s = cairo_status(cr_);
+    if (s != CAIRO_STATUS_SUCCESS) status_ = s;
+}
+
+void CairoPainter::setPen(const Color& color, double width) {
+    pen_color_ = color;
+    pen_width_ = width;
+    has_pen_ = true;
+}
+
+void CairoPainter::setBrush(const Color& color) {
+    brush_color_ = color;
+    has_brush_ = true;
+}
+
+// Fills, then outlines, the current path; the path is consumed.
+void CairoPainter::strokeAndFill(bool fill, bool stroke) {
+    if (fill) {
+        setSource(cr_, brush_color_);
+        cairo_set_fill_rule(cr_, CAIRO_FILL_RULE_EVEN_ODD);
+        cairo_fill_preserve(cr_);
+    }
+    if (stroke) {
+        setSource(cr_, pen_color_);
+        const double w = std::isfinite(pen_width_) ? std::max(pen_width_, kMinPenWidth) : kMinPenWidth;
+        cairo_set_line_width(cr_, w);
+        cairo_set_line_join(cr_, CAIRO_LINE_JOIN_ROUND);
+        if (dashed_) {
+            // Dashes of three widths and gaps of one; caps are flat on dashes
+            // (round caps would close gaps that are one width long).
+            const double pattern[] = {3 * w, w};
+            cairo_set_dash(cr_, pattern, 2, 0);
+            cairo_set_line_cap(cr_, CAIRO_LINE_CAP_BUTT);
+        } else {
+            cairo_set_dash(cr_, nullptr, 0, 0);
+            cairo_set_line_cap(cr_, CAIRO_LINE_CAP_ROUND);
+        }
+        cairo_stroke_preserve(cr_);
+    }
+    cairo_new_path(cr_);
+    check();
+}
+
+void CairoPainter::drawLine(Point a, Point b) {
+    if (!has_pen_ || !finite(a) || !finite(b)) return;
+    cairo_new_path(cr_);
+    cairo_move_to(cr_, a.x, a.y);
+    cairo_line_to(cr_, b.x, b.y);
+    strokeAndFill(false, true);
+}
+
+void CairoPainter::drawPolyline(const std::vector<Point>& points, bool closed) {
+    if (points.size() < 2 || !(has_pen_ || has_brush_)) return;
+    if (!std::all_of(points.begin(), points.end(), finite)) return;
+    cairo_new_path(cr_);
+    cairo_move_to(cr_, points[0].x, points[0].y);
+    for (size_t i = 1; i < points.size(); ++i) cairo_line_to(cr_, points[i].x, points[i].y);
+    // An open shape with a brush is filled as if closed; only its outline stays open.
+    if (has_brush_) {
+        setSource(cr_, brush_color_);
+        cairo_set_fill_rule(cr_, CAIRO_FILL_RULE_EVEN_ODD);
+        cairo_fill_preserve(cr_);
+    }
+    if (closed) cairo_close_path(cr_);
+    strokeAndFill(false, has_pen_);
+}
+
+void CairoPainter::drawCircle(Point c, double r) {
+    if (!finite(c) || !std::isfinite(r)) return;
+    cairo_new_path(cr_);
+    cairo_arc(cr_, c.x, c.y, std::max(r, kMinRadius), 0, 2 * std::numbers::pi);
+    cairo_close_path(cr_);
+    strokeAndFill(has_brush_, has_pen_);
+}
+
+void CairoPainter::drawRect(Point a, Point b) {
+    if (!finite(a) || !finite(b)) return;
+    cairo_new_path(cr_);
+    cairo_rectangle(cr_, std::min(a.x, b.x), std::min(a.y, b.y), std::fabs(b.x - a.x), std::fabs(b.y - a.y));
+    strokeAndFill(has_brush_, has_pen_);
+}
+
+cairo_font_face_t* CairoPainter::face(bool bold) {
+    cairo_font_face_t*& slot = bold ? bold_ : regular_;
+    if (!slot) {
+        const cairo_font_weight_t weight = bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL;
+        slot = cairo_toy_font_face_create(textFontFamily().c_str(), CAIRO_FONT_SLANT_NORMAL, weight);
+        if (cairo_font_face_status(slot) != CAIRO_STATUS_SUCCESS) {
+            cairo_font_face_destroy(slot);
+            slot = cairo_toy_font_face_create("sans-serif", CAIRO_FONT_SLANT_NORMAL, weight);
+        }
+    }
+    return slot;
+}
+
+void CairoPainter::drawText(const std::string& text, Point anchor, double size, double angle, int h, int v, bool bold,
+                            const Color& color) {
+    if (text.empty() || !finite(anchor) || !std::isfinite(size) || size <= 0 || !std::isfinite(angle)) return;
+    const std::string utf8 = validUtf8(text);
+    cairo_save(cr_);
+    cairo_set_font_face(cr_, face(bold));
+    cairo_set_font_options(cr_, font_options_);
+    cairo_set_font_size(cr_, size);
+    cairo_font_extents_t fe;
+    cairo_font_extents(cr_, &fe);
+    cairo_text_extents_t te;
+    cairo_text_extents(cr_, utf8.c_str(), &te);
+    // The text's layout box: its advance by the font's line height.
+    const double W = te.x_advance, H = fe.ascent + fe.descent;
+    const double ox = h < 0 ? 0 : h == 0 ? -W / 2 : -W;
+    const double oy = v < 0 ? -H : v == 0 ? -H / 2 : 0;
+    cairo_translate(cr_, anchor.x, anchor.y);
+    if (angle != 0) cairo_rotate(cr_, -angle * std::numbers::pi / 180);
+    cairo_move_to(cr_, ox, oy + fe.ascent);
+    setSource(cr_, color);
+    cairo_show_text(cr_, utf8.c_str());
+    check();
+    cairo_restore(cr_);
+}
+
+void CairoPainter::pushClip(double min_x, double min_y, double max_x, double max_y) {
+    cairo_save(cr_);
+    ++clip_depth_;
+    cairo_reset_clip(cr_);
+    cairo_new_path(cr_);
+    cairo_rectangle(cr_, min_x, min_y, max_x - min_x, max_y - min_y);
+    cairo_clip(cr_);
+    check();
+}
+
+void CairoPainter::popClip() {
+    if (clip_depth_ == 0) return;
+    cairo_restore(cr_);
+    --clip_depth_;
+}
+
+SurfacePtr renderSheetImage(const Schematic& s, int sheet, const RenderSettings& settings, const Highlight* highlight,
+                            int width_px, std::string* error) {
+    const BBox box = sheetViewBox(s, sheet);
+    const double scale = width_px / std::max(box.max_x - box.min_x, 1.0);
+    const double height = std::round((box.max_y - box.min_y) * scale);
+    if (width_px <= 0 || width_px > kMaxImageSide || !(height >= 1 && height <= kMaxImageSide)) {
+        if (error) *error = "image size out of range";
+        return nullptr;
+    }
+    SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width_px, static_cast<int>(height)));
+    if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) {
+        if (error) *error = cairo_status_to_string(cairo_surface_status(surface.get()));
+        return nullptr;
+    }
+    cairo_t* cr = cairo_create(surface.get());
+    cairo_scale(cr, scale, scale);
+    cairo_translate(cr, -box.min_x, -box.min_y);
+    {
+        const Theme& theme = themeByName(settings.theme);
+        RenderContext ctx{&settings, &theme};
+        CairoPainter painter(cr, scale);
+        renderSheet(ctx, painter, s, sheet, box, highlight);
+    }
+    cairo_destroy(cr);
+    cairo_surface_flush(surface.get());
+    return surface;
+}
+
+bool renderSheetPng(const Schematic& s, int sheet, const RenderSettings& settings, const Highlight* highlight,
+                    int width_px, const std::string& path, std::string* error) {
+    SurfacePtr image = renderSheetImage(s, sheet, settings, highlight, width_px, error);
+    if (!image) return false;
+    cairo_status_t st = cairo_surface_write_to_png(image.get(), path.c_str());
+    if (st != CAIRO_STATUS_SUCCESS) {
+        if (error) *error = "cannot write " + path + ": " + cairo_status_to_string(st);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace nl
+
+#endif

@@ -1,0 +1,260 @@
+#include <gtest/gtest.h>
+
+#if NETLOOM_HAVE_CAIRO
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+
+#include "posix/cairo_painter.h"
+#include "schematic_open.h"
+
+using namespace nl;
+
+namespace {
+
+// A white image of w x h pixels drawn at `zoom` pixels per millimetre.
+struct Canvas {
+    SurfacePtr surface;
+    cairo_t* cr;
+    Canvas(int w, int h, double zoom) : surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h)) {
+        cr = cairo_create(surface.get());
+        cairo_set_source_rgb(cr, 1, 1, 1);
+        cairo_paint(cr);
+        cairo_scale(cr, zoom, zoom);
+    }
+    ~Canvas() { cairo_destroy(cr); }
+};
+
+uint32_t pixel(cairo_surface_t* s, int x, int y) {
+    cairo_surface_flush(s);
+    const unsigned char* row = cairo_image_surface_get_data(s) + y * cairo_image_surface_get_stride(s);
+    return reinterpret_cast<const uint32_t*>(row)[x] & 0xffffff;
+}
+
+// The bounding box of every pixel that is not white, {min x, min y, max x, max y}; invalid when none.
+BBox ink(cairo_surface_t* s) {
+    BBox b;
+    for (int y = 0; y < cairo_image_surface_get_height(s); ++y)
+        for (int x = 0; x < cairo_image_surface_get_width(s); ++x)
+            if (pixel(s, x, y) != 0xffffff) b.add({double(x), double(y)});
+    return b;
+}
+
+int inkCount(cairo_surface_t* s, const std::function<bool(int, int)>& where) {
+    int n = 0;
+    for (int y = 0; y < cairo_image_surface_get_height(s); ++y)
+        for (int x = 0; x < cairo_image_surface_get_width(s); ++x) n += where(x, y) && pixel(s, x, y) != 0xffffff;
+    return n;
+}
+
+const Color kBlack{0, 0, 0, 1};
+
+std::string sourceDir() { return NETLOOM_SOURCE_DIR; }
+
+}  // namespace
+
+TEST(CairoPainter, MinimumSizesAndRectangleCorners) {
+    {
+        Canvas c(100, 100, 10);
+        CairoPainter p(c.cr, 10);
+        p.setPen(kBlack, 0.001);  // drawn 0.02 mm wide: visible at high zoom
+        p.drawLine({1, 5}, {9, 5});
+        p.setBrush(kBlack);
+        p.noPen();
+        p.drawCircle({5, 8}, 0);  // radius 0.01 mm: a faint dot
+        EXPECT_NE(pixel(c.surface.get(), 50, 50), 0xffffffu);
+        EXPECT_EQ(pixel(c.surface.get(), 50, 52), 0xffffffu);
+        EXPECT_NE(pixel(c.surface.get(), 50, 80), 0xffffffu);
+        EXPECT_EQ(p.lastStatus(), CAIRO_STATUS_SUCCESS);
+    }
+    Canvas a(60, 60, 10), b(60, 60, 10);
+    CairoPainter pa(a.cr, 10), pb(b.cr, 10);
+    for (CairoPainter* p : {&pa, &pb}) p->setPen(kBlack, 0.2), p->setBrush({1, 0, 0, 1});
+    pa.drawRect({1, 1}, {4, 5});
+    pb.drawRect({4, 5}, {1, 1});
+    BBox ia = ink(a.surface.get()), ib = ink(b.surface.get());
+    EXPECT_EQ(ia.min_x, ib.min_x);
+    EXPECT_EQ(ia.max_y, ib.max_y);
+    EXPECT_NEAR(ia.min_x, 9, 1);
+    EXPECT_NEAR(ia.max_y, 51, 1);
+    EXPECT_EQ(pixel(a.surface.get(), 25, 30), 0xff0000u);  // filled inside
+}
+
+TEST(CairoPainter, TextAlignmentAndRotation) {
+    auto draw = [](int h, int v, double angle) {
+        Canvas c(400, 400, 10);
+        {
+            CairoPainter p(c.cr, 10);
+            p.drawText("WIDE", {20, 20}, 3, angle, h, v, false, kBlack);
+        }
+        return ink(c.surface.get());
+    };
+    // End-aligned and hanging below: ends at the anchor's x, starts at its y.
+    BBox endBelow = draw(1, 1, 0);
+    EXPECT_LE(endBelow.max_x, 201);
+    EXPECT_GT(endBelow.max_x, 185);
+    EXPECT_GE(endBelow.min_y, 199);
+    EXPECT_NEAR(endBelow.min_x, 128, 8);  // four monospace advances of 0.6 x 3 mm
+    // Start-aligned above.
+    BBox startAbove = draw(-1, -1, 0);
+    EXPECT_GE(startAbove.min_x, 199);
+    EXPECT_LE(startAbove.max_y, 201);
+    // Centred both ways.
+    BBox centred = draw(0, 0, 0);
+    EXPECT_NEAR((centred.min_x + centred.max_x) / 2, 200, 4);
+    EXPECT_NEAR((centred.min_y + centred.max_y) / 2, 200, 6);
+    // At 90 degrees the text runs upwards; "below" becomes to the right.
+    BBox up = draw(-1, 1, 90);
+    EXPECT_LE(up.max_y, 201);
+    EXPECT_NEAR(up.min_y, 128, 8);
+    EXPECT_GE(up.min_x, 199);
+    EXPECT_LT(up.max_x - up.min_x, up.max_y - up.min_y);
+    // Empty text draws nothing; bad UTF-8 does not stop later drawing.
+    Canvas c(100, 100, 10);
+    CairoPainter p(c.cr, 10);
+    p.drawText("", {5, 5}, 3, 0, 0, 0, false, kBlack);
+    EXPECT_FALSE(ink(c.surface.get()).valid());
+    p.drawText("\xff\xc3(\xed\xa0\x80", {1, 1}, 1, 0, -1, 1, true, kBlack);
+    p.setBrush(kBlack);
+    p.noPen();
+    p.drawRect({5, 5}, {9, 9});
+    EXPECT_EQ(p.lastStatus(), CAIRO_STATUS_SUCCESS);
+    EXPECT_EQ(pixel(c.surface.get(), 70, 70), 0u);
+    EXPECT_FALSE(textFontFamily().empty());
+}
+
+TEST(CairoPainter, ClipStackDashesAndOpenFills) {
+    Canvas c(100, 100, 10);
+    {
+        CairoPainter p(c.cr, 10);
+        p.popClip();  // empty stack: nothing happens
+        p.pushClip(0, 0, 5, 5);
+        p.pushClip(2, 2, 10, 10);  // replaces, does not intersect
+        p.setBrush(kBlack);
+        p.noPen();
+        p.drawRect({0, 0}, {10, 10});
+        p.popClip();
+        p.setBrush({1, 0, 0, 1});
+        p.drawRect({0, 0}, {10, 10});
+        // Left on the stack: the painter's destructor restores the context.
+    }
+    EXPECT_EQ(pixel(c.surface.get(), 70, 70), 0u);         // second clip
+    EXPECT_EQ(pixel(c.surface.get(), 10, 10), 0xff0000u);  // first clip only
+    EXPECT_EQ(pixel(c.surface.get(), 10, 80), 0xffffffu);  // outside both
+    cairo_set_source_rgb(c.cr, 0, 0, 1);
+    cairo_paint(c.cr);
+    EXPECT_EQ(pixel(c.surface.get(), 10, 80), 0x0000ffu);  // the caller's clip is back
+
+    Canvas d(200, 40, 10);
+    {
+        CairoPainter p(d.cr, 10);
+        p.setPen(kBlack, 0.5);
+        p.setDashed(true);
+        p.drawLine({1, 1}, {19, 1});
+        p.setDashed(false);
+        p.drawLine({1, 3}, {19, 3});
+        p.noPen();
+        p.setBrush(kBlack);
+        p.drawPolyline({{2, 2.5}, {8, 2.5}, {8, 3.8}}, false);  // filled though open
+    }
+    auto row = [&](int y) { return inkCount(d.surface.get(), [y](int, int py) { return py == y; }); };
+    EXPECT_LT(row(10), 160);  // gaps
+    EXPECT_GT(row(10), 100);
+    EXPECT_GE(row(30), 180);
+    EXPECT_NE(pixel(d.surface.get(), 70, 33), 0xffffffu);
+}
+
+namespace {
+
+// Pixels that differ by more than a small amount in any channel, as a fraction.
+double differingFraction(cairo_surface_t* a, cairo_surface_t* b) {
+    const int w = cairo_image_surface_get_width(a), h = cairo_image_surface_get_height(a);
+    long differing = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            uint32_t pa = pixel(a, x, y), pb = pixel(b, x, y);
+            for (int shift : {0, 8, 16})
+                if (std::abs(int((pa >> shift) & 0xff) - int((pb >> shift) & 0xff)) > 40) {
+                    ++differing;
+                    break;
+                }
+        }
+    return double(differing) / (double(w) * h);
+}
+
+}  // namespace
+
+// The built-in sample in every theme against reviewed pictures. To accept a
+// deliberate change of the drawing, run with NETLOOM_UPDATE_REFERENCES=1 and
+// review the new files before committing them.
+TEST(CairoPainter, SampleMatchesReferenceImages) {
+    auto sample = loadSampleSchematic();
+    ASSERT_TRUE(sample);
+    const bool update = std::getenv("NETLOOM_UPDATE_REFERENCES") != nullptr;
+    for (const char* theme : {"dark", "light", "blueprint", "paper"}) {
+        RenderSettings cfg;
+        cfg.theme = theme;
+        std::string error;
+        SurfacePtr image = renderSheetImage(*sample, 0, cfg, nullptr, 800, &error);
+        ASSERT_TRUE(image) << error;
+        const std::string ref = sourceDir() + "/tests/reference/sample_" + theme + ".png";
+        if (update) {
+            ASSERT_EQ(cairo_surface_write_to_png(image.get(), ref.c_str()), CAIRO_STATUS_SUCCESS);
+            continue;
+        }
+        SurfacePtr expected(cairo_image_surface_create_from_png(ref.c_str()));
+        ASSERT_EQ(cairo_surface_status(expected.get()), CAIRO_STATUS_SUCCESS) << ref;
+        ASSERT_EQ(cairo_image_surface_get_width(expected.get()), cairo_image_surface_get_width(image.get()));
+        ASSERT_EQ(cairo_image_surface_get_height(expected.get()), cairo_image_surface_get_height(image.get()));
+        // Font rasterisation may move a few edge pixels; a moved or missing item changes more (even
+        // the pin numbers, a few pixels high here, are about 150 pixels).
+        EXPECT_LT(differingFraction(image.get(), expected.get()), 1e-4) << theme;
+        if (std::string(theme) == "dark") {
+            // The tolerance is tight enough to notice the smallest texts going missing.
+            cfg.show_pin_numbers = false;
+            SurfacePtr fewer = renderSheetImage(*sample, 0, cfg, nullptr, 800, &error);
+            EXPECT_GT(differingFraction(fewer.get(), expected.get()), 1e-4);
+        }
+    }
+}
+
+TEST(CairoPainter, DemoSheetsRenderInEveryTheme) {
+    const std::filesystem::path demos = "/usr/share/kicad/demos";
+    if (!std::filesystem::exists(demos / "video/video.kicad_sch")) GTEST_SKIP() << "KiCad demos not installed";
+    for (const char* design : {"video/video.kicad_sch", "pic_programmer/pic_programmer.kicad_sch",
+                               "complex_hierarchy/complex_hierarchy.kicad_sch", "interf_u/interf_u.kicad_sch"}) {
+        std::string error;
+        auto s = openSchematicFile((demos / design).string(), &error);
+        ASSERT_TRUE(s) << error;
+        for (const char* theme : {"dark", "light", "blueprint", "paper"})
+            for (int sheet = 0; sheet < static_cast<int>(s->sheets.size()); ++sheet) {
+                RenderSettings cfg;
+                cfg.theme = theme;
+                SurfacePtr image = renderSheetImage(*s, sheet, cfg, nullptr, 600, &error);
+                ASSERT_TRUE(image) << design << " " << sheet << ": " << error;
+                const uint32_t bg = pixel(image.get(), 0, 0);
+                int drawn = inkCount(image.get(), [&](int x, int y) { return pixel(image.get(), x, y) != bg; });
+                EXPECT_GT(drawn, 2000) << design << " sheet " << sheet << " " << theme;
+            }
+    }
+}
+
+TEST(CairoPainter, PngFileAndRefusedSizes) {
+    auto sample = loadSampleSchematic();
+    const std::string path = (std::filesystem::temp_directory_path() / "netloom_render_test.png").string();
+    std::string error;
+    ASSERT_TRUE(renderSheetPng(*sample, 0, RenderSettings{}, nullptr, 300, path, &error)) << error;
+    SurfacePtr back(cairo_image_surface_create_from_png(path.c_str()));
+    EXPECT_EQ(cairo_image_surface_get_width(back.get()), 300);
+    std::filesystem::remove(path);
+    EXPECT_FALSE(renderSheetPng(*sample, 0, RenderSettings{}, nullptr, 300, "/nonexistent/dir/x.png", &error));
+    EXPECT_NE(error.find("/nonexistent/dir/x.png"), std::string::npos);
+    EXPECT_FALSE(renderSheetImage(*sample, 0, RenderSettings{}, nullptr, 0, &error));
+    EXPECT_FALSE(renderSheetImage(*sample, 0, RenderSettings{}, nullptr, 40000, &error));
+    EXPECT_EQ(error, "image size out of range");
+}
+
+#endif

@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include "svg_painter.h"
+
+using namespace nl;
+
+namespace {
+
+Schematic emptyDesign() {
+    Schematic s;
+    s.sheets.push_back({});
+    return s;
+}
+
+}  // namespace
+
+TEST(Svg, EmptySheetDocument) {
+    Schematic s = emptyDesign();
+    std::string doc = renderSvg(s, 0, RenderSettings{}, nullptr, 2000);
+    const std::string head =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"2000\" height=\"2000\" viewBox=\"0 0 2000 2000\">\n"
+        "<rect x=\"0\" y=\"0\" width=\"2000\" height=\"2000\" stroke=\"none\" fill=\"#0c0e11\" "
+        "fill-opacity=\"1.000\"/>\n";
+    EXPECT_EQ(doc.substr(0, head.size()), head);
+    EXPECT_EQ(doc.substr(head.size()), "</svg>\n");
+
+    // Height follows the box's aspect, rounded half away from zero.
+    s.sheets[0].bbox = {0, 0, 100, 50};  // margin 6: box 112 x 62
+    std::string wide = renderSvg(s, 0, RenderSettings{}, nullptr, 1000);
+    EXPECT_NE(wide.find("width=\"1000\" height=\"554\" viewBox=\"0 0 1000 554\""), std::string::npos);  // 553.57
+    RenderSettings light;
+    light.theme = "Light";
+    EXPECT_NE(renderSvg(s, 0, light, nullptr, 100).find("fill=\"#ffffff\""), std::string::npos);
+}
+
+TEST(Svg, ShapeElementsStrokeAndFill) {
+    SvgPainter p(10, {1, 2});
+    p.setPen({1, 0, 0, 0.5}, 0.001);
+    p.drawLine({1, 2}, {2.5, 3});
+    p.noPen();
+    p.setBrush({0, 0, 1, 0.25});
+    p.drawCircle({2, 2}, 0.5);
+    p.setPen({0, 1, 0, 1}, 0.2);
+    p.setDashed(true);
+    p.noBrush();
+    p.drawRect({3, 4}, {1, 2});
+    p.drawPolyline({{1, 2}}, false);  // a single point writes nothing
+    p.drawPolyline({{1, 2}, {2, 2}, {2, 3}}, true);
+    p.setDashed(false);
+    p.drawPolyline({{1, 2}, {2, 2}}, false);
+    const std::string expected =
+        "<line x1=\"0\" y1=\"0\" x2=\"15\" y2=\"10\" stroke=\"#ff0000\" stroke-opacity=\"0.500\" "
+        "stroke-width=\"0.0500\" stroke-linecap=\"round\" stroke-linejoin=\"round\"/>\n"
+        "<circle cx=\"10\" cy=\"0\" r=\"5\" stroke=\"none\" fill=\"#0000ff\" fill-opacity=\"0.250\"/>\n"
+        "<rect x=\"0\" y=\"0\" width=\"20\" height=\"20\" stroke=\"#00ff00\" stroke-opacity=\"1.000\" "
+        "stroke-width=\"2.0000\" stroke-linecap=\"round\" stroke-linejoin=\"round\" stroke-dasharray=\"4,3\" "
+        "fill=\"none\"/>\n"
+        "<polygon points=\"0,0 10,0 10,10 \" stroke=\"#00ff00\" stroke-opacity=\"1.000\" stroke-width=\"2.0000\" "
+        "stroke-linecap=\"round\" stroke-linejoin=\"round\" stroke-dasharray=\"4,3\" fill=\"none\"/>\n"
+        "<polyline points=\"0,0 10,0 \" stroke=\"#00ff00\" stroke-opacity=\"1.000\" stroke-width=\"2.0000\" "
+        "stroke-linecap=\"round\" stroke-linejoin=\"round\" fill=\"none\"/>\n";
+    EXPECT_EQ(p.body(), expected);
+}
+
+TEST(Svg, NumbersInGeneralNotation) {
+    SvgPainter p(1, {0, 0});
+    p.setPen({0.5, 0.2, 0.8, 1}, 1);
+    p.drawLine({12.5, 0.0001}, {1234567, -0.000012345});
+    EXPECT_NE(p.body().find("x1=\"12.5\" y1=\"0.0001\" x2=\"1.23457e+06\" y2=\"-1.2345e-05\""), std::string::npos)
+        << p.body();
+    // 255 x component + 0.5, truncated: 0.5 -> 128 (0x80), 0.2 -> 51 (0x33), 0.8 -> 204 (0xcc).
+    EXPECT_NE(p.body().find("stroke=\"#8033cc\""), std::string::npos);
+    SvgPainter q(1, {0, 0});
+    q.setPen({2, -1, 0.999, 1}, 1);  // out of range components are clamped
+    q.drawLine({0, 0}, {1, 1});
+    EXPECT_NE(q.body().find("stroke=\"#ff00ff\""), std::string::npos);
+}
+
+TEST(Svg, TextElements) {
+    SvgPainter p(2, {0, 0});
+    p.drawText("", {1, 1}, 1, 0, 0, 0, false, {1, 1, 1, 1});
+    EXPECT_EQ(p.body(), "");
+    p.drawText("R&D <1> \"q\"", {10, 20}, 2, 0, -1, -1, false, {1, 1, 1, 0.3});
+    p.drawText("U1", {10, 20}, 2, 90, 0, 0, true, {0, 0, 0, 1});
+    p.drawText("X", {10.123, 20.456}, 1, 45.5, 1, 1, false, {0, 0, 0, 1});
+    const std::string expected =
+        "<text x=\"20\" y=\"39\" font-size=\"4\" fill=\"#ffffff\" fill-opacity=\"0.3\" text-anchor=\"start\" "
+        "font-family=\"monospace\">R&amp;D &lt;1&gt; \"q\"</text>\n"
+        "<text x=\"20\" y=\"41.32\" font-size=\"4\" fill=\"#000000\" fill-opacity=\"1\" text-anchor=\"middle\" "
+        "font-family=\"monospace\" font-weight=\"bold\" transform=\"rotate(-90 20 40)\">U1</text>\n"
+        "<text x=\"20.246\" y=\"42.712\" font-size=\"2\" fill=\"#000000\" fill-opacity=\"1\" text-anchor=\"end\" "
+        "font-family=\"monospace\" transform=\"rotate(-45.5 20.25 40.91)\">X</text>\n";
+    EXPECT_EQ(p.body(), expected);
+}

@@ -1,0 +1,173 @@
+#!/usr/bin/env python3
+"""Writes a large, flat KiCad 8 schematic for benchmarks and load tests.
+
+    gen_design.py --symbols 50000 --out /tmp/big.kicad_sch
+
+The design is a grid of identical cells. Each cell holds four placed symbols:
+a resistor and a capacitor whose lower pins are joined by a wire with a local
+label and a junction on it (net N<k>), a VCC symbol on the resistor's upper
+pin and a GND symbol on the capacitor's upper pin. Every eighth cell also puts
+a global label on its signal wire, so those cells share the nets BUS0..BUS15.
+The file opens without warnings; its nets are VCC, GND, BUS0..BUS15 and one
+N<k> per remaining cell.
+"""
+
+import argparse
+import sys
+
+COLUMNS = 40
+PITCH_X = 20.32
+PITCH_Y = 25.4
+
+HEADER = """(kicad_sch
+\t(version 20231120)
+\t(generator "eeschema")
+\t(generator_version "8.0")
+\t(uuid "{root}")
+\t(paper "A0")
+\t(title_block
+\t\t(title "Generated grid of {cells} cells")
+\t\t(rev "1")
+\t)
+\t(lib_symbols
+"""
+
+FX = '(effects (font (size 1.27 1.27)))'
+FXH = '(effects (font (size 1.27 1.27)) (hide yes))'
+
+
+def lib_two_pin(name, short, ref, body, length, half):
+    return f"""\t\t(symbol "{name}"
+\t\t\t(pin_numbers (hide yes))
+\t\t\t(pin_names (offset 0))
+\t\t\t(exclude_from_sim no)
+\t\t\t(in_bom yes)
+\t\t\t(on_board yes)
+\t\t\t(property "Reference" "{ref}" (at 2.032 0 90) {FX})
+\t\t\t(property "Value" "{short}" (at 0 0 90) {FX})
+\t\t\t(property "Footprint" "" (at 0 0 0) {FXH})
+\t\t\t(property "Datasheet" "~" (at 0 0 0) {FXH})
+\t\t\t(symbol "{short}_0_1"
+\t\t\t\t{body}
+\t\t\t)
+\t\t\t(symbol "{short}_1_1"
+\t\t\t\t(pin passive line (at 0 {half} 270) (length {length}) (name "~" {FX}) (number "1" {FX}))
+\t\t\t\t(pin passive line (at 0 -{half} 90) (length {length}) (name "~" {FX}) (number "2" {FX}))
+\t\t\t)
+\t\t)
+"""
+
+
+def lib_power(name, short, body, angle):
+    return f"""\t\t(symbol "power:{name}"
+\t\t\t(power)
+\t\t\t(pin_names (offset 0))
+\t\t\t(exclude_from_sim no)
+\t\t\t(in_bom yes)
+\t\t\t(on_board yes)
+\t\t\t(property "Reference" "#PWR" (at 0 3.81 0) {FXH})
+\t\t\t(property "Value" "{name}" (at 0 3.556 0) {FX})
+\t\t\t(symbol "{short}_0_1"
+\t\t\t\t{body}
+\t\t\t)
+\t\t\t(symbol "{short}_1_1"
+\t\t\t\t(pin power_in line (at 0 0 {angle}) (length 0) (hide yes) (name "{name}" {FX}) (number "1" {FX}))
+\t\t\t)
+\t\t)
+"""
+
+
+class Writer:
+    def __init__(self, out):
+        self.out = out
+        self.serial = 0
+
+    def uuid(self):
+        self.serial += 1
+        return f"{self.serial:08x}-0000-4000-8000-{self.serial * 7919 % (1 << 48):012x}"
+
+    def wire(self, x1, y1, x2, y2):
+        self.out.write(f"\t(wire (pts (xy {x1:.2f} {y1:.2f}) (xy {x2:.2f} {y2:.2f}))\n"
+                       f"\t\t(stroke (width 0) (type default))\n\t\t(uuid \"{self.uuid()}\")\n\t)\n")
+
+    def symbol(self, root, lib, ref, value, x, y, pins, footprint="", hidden_ref=False):
+        # Laid out the way KiCad 8 writes it: one token per line, tab-indented.
+        pin_lines = "".join(f'\t\t(pin "{p}"\n\t\t\t(uuid "{self.uuid()}")\n\t\t)\n' for p in pins)
+
+        def prop(name, text, px, py, hidden):
+            hide = "\t\t\t\t(hide yes)\n" if hidden else ""
+            return (f"\t\t(property \"{name}\" \"{text}\"\n\t\t\t(at {px:.2f} {py:.2f} 0)\n"
+                    f"\t\t\t(effects\n\t\t\t\t(font\n\t\t\t\t\t(size 1.27 1.27)\n\t\t\t\t)\n"
+                    f"\t\t\t\t(justify left)\n{hide}\t\t\t)\n\t\t)\n")
+
+        self.out.write(
+            f"\t(symbol\n\t\t(lib_id \"{lib}\")\n\t\t(at {x:.2f} {y:.2f} 0)\n\t\t(unit 1)\n"
+            f"\t\t(exclude_from_sim no)\n\t\t(in_bom yes)\n\t\t(on_board yes)\n\t\t(dnp no)\n"
+            f"\t\t(fields_autoplaced yes)\n\t\t(uuid \"{self.uuid()}\")\n"
+            + prop("Reference", ref, x + 2.54, y - 1.27, hidden_ref)
+            + prop("Value", value, x + 2.54, y + 1.27, False)
+            + prop("Footprint", footprint, x, y, True)
+            + prop("Datasheet", "~", x, y, True)
+            + prop("Description", "", x, y, True)
+            + f"{pin_lines}"
+            f"\t\t(instances\n\t\t\t(project \"generated\"\n\t\t\t\t(path \"/{root}\"\n"
+            f"\t\t\t\t\t(reference \"{ref}\")\n\t\t\t\t\t(unit 1)\n\t\t\t\t)\n\t\t\t)\n\t\t)\n\t)\n")
+
+
+def generate(symbols, out):
+    cells = max(1, symbols // 4)
+    w = Writer(out)
+    root = w.uuid()
+    out.write(HEADER.format(root=root, cells=cells))
+    out.write(lib_two_pin("Device:C", "C", "C",
+                          "(polyline (pts (xy -2.032 -0.762) (xy 2.032 -0.762)) (stroke (width 0.508) (type default)) (fill (type none)))",
+                          1.905, 2.54))
+    out.write(lib_two_pin("Device:R", "R", "R",
+                          "(rectangle (start -1.016 -2.54) (end 1.016 2.54) (stroke (width 0.254) (type default)) (fill (type none)))",
+                          1.27, 3.81))
+    out.write(lib_power("GND", "GND",
+                        "(polyline (pts (xy 0 0) (xy 0 -1.27) (xy 1.27 -1.27) (xy 0 -2.54) (xy -1.27 -1.27) (xy 0 -1.27)) (stroke (width 0) (type default)) (fill (type none)))",
+                        270))
+    out.write(lib_power("VCC", "VCC",
+                        "(polyline (pts (xy -0.762 1.27) (xy 0 2.54) (xy 0.762 1.27)) (stroke (width 0) (type default)) (fill (type none)))",
+                        90))
+    out.write("\t)\n")
+    for k in range(cells):
+        x = 25.4 + (k % COLUMNS) * PITCH_X
+        y = 25.4 + (k // COLUMNS) * PITCH_Y
+        cx = x + 10.16
+        # Signal wire under both parts, with a label and a junction on its middle.
+        w.wire(x, y + 3.81, x, y + 7.62)
+        w.wire(x, y + 7.62, cx, y + 7.62)
+        w.wire(cx, y + 7.62, cx, y + 2.54)
+        mid = x + 5.08
+        out.write(f"\t(junction (at {mid:.2f} {y + 7.62:.2f}) (diameter 0) (color 0 0 0 0) (uuid \"{w.uuid()}\"))\n")
+        out.write(f"\t(label \"N{k}\" (at {mid:.2f} {y + 7.62:.2f} 0) (fields_autoplaced yes)\n"
+                  f"\t\t(effects (font (size 1.27 1.27)) (justify left bottom))\n\t\t(uuid \"{w.uuid()}\")\n\t)\n")
+        if k % 8 == 0:
+            out.write(f"\t(global_label \"BUS{(k // 8) % 16}\" (shape input) (at {cx:.2f} {y + 5.08:.2f} 0)\n"
+                      f"\t\t(effects (font (size 1.27 1.27)) (justify left))\n\t\t(uuid \"{w.uuid()}\")\n\t)\n")
+        # Supply stubs: VCC above the resistor, GND above the capacitor.
+        w.wire(x, y - 3.81, x, y - 6.35)
+        w.wire(cx, y - 2.54, cx, y - 6.35)
+        w.symbol(root, "Device:R", f"R{k + 1}", "10k", x, y, ["1", "2"], "Resistor_SMD:R_0603_1608Metric")
+        w.symbol(root, "Device:C", f"C{k + 1}", "100n", cx, y, ["1", "2"], "Capacitor_SMD:C_0603_1608Metric")
+        w.symbol(root, "power:VCC", f"#PWR{2 * k + 1}", "VCC", x, y - 6.35, ["1"], hidden_ref=True)
+        w.symbol(root, "power:GND", f"#PWR{2 * k + 2}", "GND", cx, y - 6.35, ["1"], hidden_ref=True)
+    out.write(f"\t(sheet_instances\n\t\t(path \"/\"\n\t\t\t(page \"1\")\n\t\t)\n\t)\n)\n")
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--symbols", type=int, default=5000, help="placed symbols (four per cell)")
+    ap.add_argument("--out", default="-", help="output file, - for standard output")
+    args = ap.parse_args()
+    if args.out == "-":
+        generate(args.symbols, sys.stdout)
+    else:
+        with open(args.out, "w", encoding="utf-8", newline="\n") as f:
+            generate(args.symbols, f)
+
+
+if __name__ == "__main__":
+    main()

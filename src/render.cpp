@@ -75,7 +75,7 @@ void drawSheetDrawings(Painter& p, const Theme& t, const Schematic& s, int sheet
     }
 }
 
-void drawSheetSymbols(Painter& p, const RenderSettings& cfg, const Theme& t, const Schematic& s, int sheet,
+void drawSheetSymbols(Painter& p, const Settings& cfg, const Theme& t, const Schematic& s, int sheet,
                       const Emphasis& em) {
     const double fs = cfg.font_scale;
     for (const SheetSymbol& sym : s.sheet_symbols) {
@@ -98,7 +98,7 @@ void drawSheetSymbols(Painter& p, const RenderSettings& cfg, const Theme& t, con
     }
 }
 
-void drawWires(Painter& p, const RenderSettings& cfg, const Theme& t, const Schematic& s, int sheet,
+void drawWires(Painter& p, const Settings& cfg, const Theme& t, const Schematic& s, int sheet,
                const Emphasis& em) {
     for (const Wire& w : s.wires) {
         if (w.sheet != sheet) continue;
@@ -156,7 +156,7 @@ struct ComponentStyle {
     Color outline;
 };
 
-void drawComponentGraphics(Painter& p, const RenderSettings& cfg, const Theme& t, const Component& c,
+void drawComponentGraphics(Painter& p, const Settings& cfg, const Theme& t, const Component& c,
                            const ComponentStyle& st) {
     for (const GraphicItem& g : c.graphics) {
         double w = orDefault(g.width, 0.15);
@@ -201,7 +201,7 @@ void drawComponentGraphics(Painter& p, const RenderSettings& cfg, const Theme& t
 
 bool shownPinText(const std::string& s) { return !s.empty() && s != "~"; }
 
-void drawPins(Painter& p, const RenderSettings& cfg, const Theme& t, const Component& c, int ci,
+void drawPins(Painter& p, const Settings& cfg, const Theme& t, const Component& c, int ci,
               const ComponentStyle& st, const Emphasis& em) {
     for (size_t pi = 0; pi < c.pins.size(); ++pi) {
         const Pin& pin = c.pins[pi];
@@ -237,7 +237,7 @@ void drawPins(Painter& p, const RenderSettings& cfg, const Theme& t, const Compo
     }
 }
 
-void drawFields(Painter& p, const RenderSettings& cfg, const Theme& t, const Component& c, const ComponentStyle& st) {
+void drawFields(Painter& p, const Settings& cfg, const Theme& t, const Component& c, const ComponentStyle& st) {
     for (size_t fi = 0; fi < c.fields.size(); ++fi) {
         const GraphicItem& f = c.fields[fi];
         if (f.hidden || f.points.empty()) continue;
@@ -247,7 +247,7 @@ void drawFields(Painter& p, const RenderSettings& cfg, const Theme& t, const Com
     }
 }
 
-void drawComponents(Painter& p, const RenderSettings& cfg, const Theme& t, const Schematic& s, int sheet,
+void drawComponents(Painter& p, const Settings& cfg, const Theme& t, const Schematic& s, int sheet,
                     const Emphasis& em, const Highlight* h) {
     for (size_t ci = 0; ci < s.components.size(); ++ci) {
         const Component& c = s.components[ci];
@@ -283,7 +283,7 @@ Color labelColor(const Theme& t, int kind) {
     }
 }
 
-void drawLabelsAndTexts(Painter& p, const RenderSettings& cfg, const Theme& t, const Schematic& s, int sheet,
+void drawLabelsAndTexts(Painter& p, const Settings& cfg, const Theme& t, const Schematic& s, int sheet,
                         const Emphasis& em) {
     for (const Label& l : s.labels) {
         if (l.sheet != sheet) continue;
@@ -327,8 +327,8 @@ bool contains(const BBox& b, Point p) { return p.x >= b.min_x && p.x <= b.max_x 
 
 void renderSheet(const RenderContext& ctx, Painter& p, const Schematic& s, int sheet, const BBox& visible,
                  const Highlight* highlight) {
-    static const RenderSettings defaults;
-    const RenderSettings& cfg = ctx.settings ? *ctx.settings : defaults;
+    static const Settings defaults;
+    const Settings& cfg = ctx.settings ? *ctx.settings : defaults;
     const Theme& t = ctx.theme ? *ctx.theme : themeByName(cfg.theme);
     const Emphasis em(highlight);
     drawBackground(p, t, visible);

@@ -195,7 +195,7 @@ TEST(CairoPainter, SampleMatchesReferenceImages) {
     ASSERT_TRUE(sample);
     const bool update = std::getenv("NETLOOM_UPDATE_REFERENCES") != nullptr;
     for (const char* theme : {"dark", "light", "blueprint", "paper"}) {
-        RenderSettings cfg;
+        Settings cfg;
         cfg.theme = theme;
         std::string error;
         SurfacePtr image = renderSheetImage(*sample, 0, cfg, nullptr, 800, &error);
@@ -231,7 +231,7 @@ TEST(CairoPainter, DemoSheetsRenderInEveryTheme) {
         ASSERT_TRUE(s) << error;
         for (const char* theme : {"dark", "light", "blueprint", "paper"})
             for (int sheet = 0; sheet < static_cast<int>(s->sheets.size()); ++sheet) {
-                RenderSettings cfg;
+                Settings cfg;
                 cfg.theme = theme;
                 SurfacePtr image = renderSheetImage(*s, sheet, cfg, nullptr, 600, &error);
                 ASSERT_TRUE(image) << design << " " << sheet << ": " << error;
@@ -246,14 +246,14 @@ TEST(CairoPainter, PngFileAndRefusedSizes) {
     auto sample = loadSampleSchematic();
     const std::string path = (std::filesystem::temp_directory_path() / "netloom_render_test.png").string();
     std::string error;
-    ASSERT_TRUE(renderSheetPng(*sample, 0, RenderSettings{}, nullptr, 300, path, &error)) << error;
+    ASSERT_TRUE(renderSheetPng(*sample, 0, Settings{}, nullptr, 300, path, &error)) << error;
     SurfacePtr back(cairo_image_surface_create_from_png(path.c_str()));
     EXPECT_EQ(cairo_image_surface_get_width(back.get()), 300);
     std::filesystem::remove(path);
-    EXPECT_FALSE(renderSheetPng(*sample, 0, RenderSettings{}, nullptr, 300, "/nonexistent/dir/x.png", &error));
+    EXPECT_FALSE(renderSheetPng(*sample, 0, Settings{}, nullptr, 300, "/nonexistent/dir/x.png", &error));
     EXPECT_NE(error.find("/nonexistent/dir/x.png"), std::string::npos);
-    EXPECT_FALSE(renderSheetImage(*sample, 0, RenderSettings{}, nullptr, 0, &error));
-    EXPECT_FALSE(renderSheetImage(*sample, 0, RenderSettings{}, nullptr, 40000, &error));
+    EXPECT_FALSE(renderSheetImage(*sample, 0, Settings{}, nullptr, 0, &error));
+    EXPECT_FALSE(renderSheetImage(*sample, 0, Settings{}, nullptr, 40000, &error));
     EXPECT_EQ(error, "image size out of range");
 }
 

@@ -61,7 +61,7 @@ Component part(const std::string& ref, Point at, int net1, int net2) {
     return c;
 }
 
-RecordingPainter render(const Schematic& s, const RenderSettings& cfg = {}, const Highlight* h = nullptr, int sheet = 0,
+RecordingPainter render(const Schematic& s, const Settings& cfg = {}, const Highlight* h = nullptr, int sheet = 0,
                         BBox visible = {0, 0, 100, 100}) {
     RecordingPainter p;
     RenderContext ctx{&cfg, &themeByName(cfg.theme)};
@@ -164,7 +164,7 @@ TEST(Render, LayerOrderAndOtherSheetsSkipped) {
 
 TEST(Render, GridLinesOnlyWhenEnabledAtMultiplesOfTheStep) {
     Schematic s = oneSheet();
-    RenderSettings cfg;
+    Settings cfg;
     EXPECT_EQ(render(s, cfg, nullptr, 0, {1, 1, 6, 6}).count("line"), 0);
     cfg.show_grid = true;
     RecordingPainter p = render(s, cfg, nullptr, 0, {1, 1, 6, 6});
@@ -196,7 +196,7 @@ TEST(Render, WireWidthsHaloAndBusColour) {
     s.wires.push_back(thick);
     const Theme& t = themeByName("dark");
 
-    RenderSettings cfg;
+    Settings cfg;
     RecordingPainter plain = render(s, cfg);
     auto w = linesAt(plain, {0, 0});
     ASSERT_EQ(w.size(), 1u);
@@ -299,7 +299,7 @@ TEST(Render, PinLinesNamesNumbersAndVisibility) {
     s.components.push_back(c);
     const Theme& t = themeByName("dark");
 
-    RenderSettings cfg;
+    Settings cfg;
     RecordingPainter p = render(s, cfg);
     auto in = linesAt(p, {0, 10});
     ASSERT_EQ(in.size(), 1u);
@@ -338,7 +338,7 @@ TEST(Render, PinLinesNamesNumbersAndVisibility) {
     // Emphasised pin: halo, highlight line, dot at the connection point; its number moves below.
     Highlight h;
     h.nets = {4};
-    RenderSettings hcfg;
+    Settings hcfg;
     RecordingPainter hp = render(s, hcfg, &h);
     auto lines = linesAt(hp, {0, 10});
     ASSERT_EQ(lines.size(), 2u);
@@ -380,7 +380,7 @@ TEST(Render, ComponentFillsFieldsAndSelectionBox) {
     pwr.graphics.push_back(stroke);
     s.components.push_back(pwr);
     const Theme& t = themeByName("light");
-    RenderSettings cfg;
+    Settings cfg;
     cfg.theme = "light";
 
     RecordingPainter p = render(s, cfg);
@@ -435,7 +435,7 @@ TEST(Render, SheetSymbolsAndSheetPins) {
     sym.pins = {0, 1, 7};  // 7 does not exist
     s.sheet_symbols.push_back(sym);
     const Theme& t = themeByName("dark");
-    RenderSettings cfg;
+    Settings cfg;
     cfg.font_scale = 1.5;
     Highlight h;
     h.nets = {2};
@@ -484,7 +484,7 @@ TEST(Render, LabelAnglesTicksAndFreeTexts) {
     TextItem tx;
     tx.text = "Title", tx.position = {5, 50}, tx.angle = 90, tx.size = 2, tx.h_justify = 1, tx.v_justify = -1;
     s.texts.push_back(tx);
-    RenderSettings cfg;
+    Settings cfg;
     RecordingPainter p = render(s, cfg);
 
     PaintCall l0 = p.text("L0"), g180 = p.text("G180"), h90 = p.text("H90");

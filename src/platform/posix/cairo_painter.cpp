@@ -224,7 +224,7 @@ void CairoPainter::popClip() {
     --clip_depth_;
 }
 
-SurfacePtr renderSheetImage(const Schematic& s, int sheet, const RenderSettings& settings, const Highlight* highlight,
+SurfacePtr renderSheetImage(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
                             int width_px, std::string* error) {
     const BBox box = sheetViewBox(s, sheet);
     const double scale = width_px / std::max(box.max_x - box.min_x, 1.0);
@@ -252,7 +252,7 @@ SurfacePtr renderSheetImage(const Schematic& s, int sheet, const RenderSettings&
     return surface;
 }
 
-bool renderSheetPng(const Schematic& s, int sheet, const RenderSettings& settings, const Highlight* highlight,
+bool renderSheetPng(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
                     int width_px, const std::string& path, std::string* error) {
     SurfacePtr image = renderSheetImage(s, sheet, settings, highlight, width_px, error);
     if (!image) return false;

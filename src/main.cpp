@@ -1,4 +1,7 @@
 #include "cli.h"
 #include "platform.h"
 
-int main(int argc, char** argv) { return nl::runMain(argc, argv, nl::platformWindowStarter()); }
+int main(int argc, char** argv) {
+    nl::registerPlatformServices();
+    return nl::runMain(argc, argv, nl::platformWindowStarter());
+}

@@ -4,6 +4,8 @@
 
 namespace nl {
 
+void registerPlatformServices() { setHttpTransport(platformHttpRequest); }
+
 WindowStarter platformWindowStarter() {
     return [](int, char**) {
         std::fputs("Error: not implemented yet\n", stderr);

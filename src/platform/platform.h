@@ -1,11 +1,23 @@
 // What each operating system supplies to the portable core.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "cli.h"
+#include "http.h"
 
 namespace nl {
 
+// Hands the platform's services (the HTTP client) to the core. Called once at
+// start-up, before any other thread exists.
+void registerPlatformServices();
+
 // Starts this platform's desktop window.
 WindowStarter platformWindowStarter();
+
+// This platform's HTTP client: libcurl on POSIX systems, WinINet on Windows.
+HttpResponse platformHttpRequest(const std::string& method, const std::string& url, const std::string& body,
+                                 const std::vector<std::string>& headers, int timeout_sec);
 
 }  // namespace nl

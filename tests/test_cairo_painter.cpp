@@ -248,7 +248,23 @@ TEST(CairoPainter, PngFileAndRefusedSizes) {
     std::string error;
     ASSERT_TRUE(renderSheetPng(*sample, 0, Settings{}, nullptr, 300, path, &error)) << error;
     SurfacePtr back(cairo_image_surface_create_from_png(path.c_str()));
-    EXPECT_EQ(cairo_image_surface_get_width(back.get()), 300);
+    SurfacePtr drawn = renderSheetImage(*sample, 0, Settings{}, nullptr, 300, &error);
+    ASSERT_EQ(cairo_image_surface_get_width(back.get()), 300);
+    ASSERT_EQ(cairo_image_surface_get_height(back.get()), cairo_image_surface_get_height(drawn.get()));
+    EXPECT_EQ(differingFraction(back.get(), drawn.get()), 0);  // channels in the right order
+    // Translucent pixels survive the change from premultiplied to straight alpha.
+    SurfacePtr glass(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 2, 1));
+    cairo_t* cr = cairo_create(glass.get());
+    cairo_set_source_rgba(cr, 1, 0.5, 0, 0.5);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    ASSERT_TRUE(writePng(glass.get(), path, &error));
+    SurfacePtr glassBack(cairo_image_surface_create_from_png(path.c_str()));
+    cairo_surface_flush(glassBack.get());
+    const uint32_t v = *reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(glassBack.get()));
+    EXPECT_NEAR(double(v >> 24), 128, 1);
+    EXPECT_NEAR(double((v >> 16) & 0xff), 128, 1);  // premultiplied red again
+    EXPECT_NEAR(double((v >> 8) & 0xff), 64, 1);
     std::filesystem::remove(path);
     EXPECT_FALSE(renderSheetPng(*sample, 0, Settings{}, nullptr, 300, "/nonexistent/dir/x.png", &error));
     EXPECT_NE(error.find("/nonexistent/dir/x.png"), std::string::npos);

@@ -78,9 +78,12 @@ using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
 SurfacePtr renderSheetImage(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
                             int width_px, std::string* error);
 
+// An ARGB image surface as an RGBA PNG file; false with a message on failure.
+bool writePng(cairo_surface_t* image, const std::string& path, std::string* error);
+
 // renderSheetImage written to a PNG file; false with a message on failure.
-bool renderSheetPng(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
-                    int width_px, const std::string& path, std::string* error);
+bool renderSheetPng(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight, int width_px,
+                    const std::string& path, std::string* error);
 
 }  // namespace nl
 

@@ -185,39 +185,96 @@ double differingFraction(cairo_surface_t* a, cairo_surface_t* b) {
     return double(differing) / (double(w) * h);
 }
 
-}  // namespace
-
-// The built-in sample in every theme against reviewed pictures. To accept a
+// Compares a render with its reviewed picture under tests/reference. To accept a
 // deliberate change of the drawing, run with NETLOOM_UPDATE_REFERENCES=1 and
 // review the new files before committing them.
+void expectLikeReference(cairo_surface_t* image, const std::string& name) {
+    const std::string ref = sourceDir() + "/tests/reference/" + name + ".png";
+    if (std::getenv("NETLOOM_UPDATE_REFERENCES")) {
+        ASSERT_EQ(cairo_surface_write_to_png(image, ref.c_str()), CAIRO_STATUS_SUCCESS);
+        return;
+    }
+    SurfacePtr expected(cairo_image_surface_create_from_png(ref.c_str()));
+    ASSERT_EQ(cairo_surface_status(expected.get()), CAIRO_STATUS_SUCCESS) << ref;
+    ASSERT_EQ(cairo_image_surface_get_width(expected.get()), cairo_image_surface_get_width(image)) << name;
+    ASSERT_EQ(cairo_image_surface_get_height(expected.get()), cairo_image_surface_get_height(image)) << name;
+    // Font rasterisation may move a few edge pixels; a moved or missing item changes more (even
+    // the sample's pin numbers, a few pixels high, are about 150 pixels).
+    EXPECT_LT(differingFraction(image, expected.get()), 1e-4) << name;
+}
+
+}  // namespace
+
 TEST(CairoPainter, SampleMatchesReferenceImages) {
     auto sample = loadSampleSchematic();
     ASSERT_TRUE(sample);
-    const bool update = std::getenv("NETLOOM_UPDATE_REFERENCES") != nullptr;
     for (const char* theme : {"dark", "light", "blueprint", "paper"}) {
         Settings cfg;
         cfg.theme = theme;
         std::string error;
         SurfacePtr image = renderSheetImage(*sample, 0, cfg, nullptr, 800, &error);
         ASSERT_TRUE(image) << error;
-        const std::string ref = sourceDir() + "/tests/reference/sample_" + theme + ".png";
-        if (update) {
-            ASSERT_EQ(cairo_surface_write_to_png(image.get(), ref.c_str()), CAIRO_STATUS_SUCCESS);
-            continue;
+        expectLikeReference(image.get(), std::string("sample_") + theme);
+    }
+    // The tolerance is tight enough to notice the smallest texts going missing.
+    Settings cfg;
+    cfg.show_pin_numbers = false;
+    std::string error;
+    SurfacePtr fewer = renderSheetImage(*sample, 0, cfg, nullptr, 800, &error);
+    SurfacePtr expected(
+        cairo_image_surface_create_from_png((sourceDir() + "/tests/reference/sample_dark.png").c_str()));
+    EXPECT_GT(differingFraction(fewer.get(), expected.get()), 1e-4);
+}
+
+// Close-ups of what is easiest to get wrong: rotated resistors, gates of a
+// multi-unit part, power symbols, sheet symbols with pins, labels at every angle.
+TEST(CairoPainter, CloseUpsMatchReferenceImages) {
+    Schematic labels;
+    labels.format = "kicad";
+    labels.sheets.push_back({});
+    labels.sheets[0].bbox = {0, 0, 72, 72};
+    SheetSymbol sym;
+    sym.name = "Child", sym.file = "child.kicad_sch", sym.position = {24, 44}, sym.size = {24, 16};
+    const int angles[] = {0, 90, 180, 270};
+    for (int i = 0; i < 4; ++i) {
+        const int r = angles[i];
+        const double ox = r == 0 ? 1 : r == 180 ? -1 : 0, oy = r == 90 ? -1 : r == 270 ? 1 : 0;
+        for (int kind : {Local, Global, Hierarchical}) {
+            Label l;
+            l.kind = kind, l.text = "K" + std::to_string(kind) + "A" + std::to_string(r), l.angle = r;
+            l.position = {6.0 + 18 * i, 12.0 + 12 * kind};
+            labels.labels.push_back(l);
         }
-        SurfacePtr expected(cairo_image_surface_create_from_png(ref.c_str()));
-        ASSERT_EQ(cairo_surface_status(expected.get()), CAIRO_STATUS_SUCCESS) << ref;
-        ASSERT_EQ(cairo_image_surface_get_width(expected.get()), cairo_image_surface_get_width(image.get()));
-        ASSERT_EQ(cairo_image_surface_get_height(expected.get()), cairo_image_surface_get_height(image.get()));
-        // Font rasterisation may move a few edge pixels; a moved or missing item changes more (even
-        // the pin numbers, a few pixels high here, are about 150 pixels).
-        EXPECT_LT(differingFraction(image.get(), expected.get()), 1e-4) << theme;
-        if (std::string(theme) == "dark") {
-            // The tolerance is tight enough to notice the smallest texts going missing.
-            cfg.show_pin_numbers = false;
-            SurfacePtr fewer = renderSheetImage(*sample, 0, cfg, nullptr, 800, &error);
-            EXPECT_GT(differingFraction(fewer.get(), expected.get()), 1e-4);
-        }
+        Label pin;
+        pin.kind = SheetPin, pin.text = "P" + std::to_string(r), pin.angle = r, pin.sheet_symbol = 0;
+        pin.position = {36 + 12 * ox, 52 + 8 * oy};
+        sym.pins.push_back(static_cast<int>(labels.labels.size()));
+        labels.labels.push_back(pin);
+    }
+    labels.sheet_symbols.push_back(sym);
+    std::string error;
+    SurfacePtr synthetic = renderRegionImage(labels, 0, Settings{}, nullptr, {0, 0, 72, 72}, 7, &error);
+    ASSERT_TRUE(synthetic) << error;
+    expectLikeReference(synthetic.get(), "labels_and_sheet_pins");
+
+    const std::string demos = "/usr/share/kicad/demos/";
+    if (!std::filesystem::exists(demos + "pic_programmer/pic_programmer.kicad_sch"))
+        GTEST_SKIP() << "KiCad demos not installed";
+    struct CloseUp {
+        const char* design;
+        const char* name;
+        BBox region;
+    } closeUps[] = {{"pic_programmer/pic_programmer.kicad_sch", "pic_programmer_gates", {40, 20, 120, 90}},
+                    {"ecc83/ecc83-pp.kicad_sch", "ecc83_tubes", {120, 45, 215, 140}},
+                    {"video/video.kicad_sch", "video_sheet_symbols", {160, 35, 240, 110}}};
+    Settings light;
+    light.theme = "light";
+    for (const CloseUp& c : closeUps) {
+        auto s = openSchematicFile(demos + c.design, &error);
+        ASSERT_TRUE(s) << error;
+        SurfacePtr image = renderRegionImage(*s, 0, light, nullptr, c.region, 6, &error);
+        ASSERT_TRUE(image) << error;
+        expectLikeReference(image.get(), c.name);
     }
 }
 

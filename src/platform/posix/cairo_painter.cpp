@@ -227,32 +227,49 @@ void CairoPainter::popClip() {
     --clip_depth_;
 }
 
-SurfacePtr renderSheetImage(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
-                            int width_px, std::string* error) {
-    const BBox box = sheetViewBox(s, sheet);
-    const double scale = width_px / std::max(box.max_x - box.min_x, 1.0);
-    const double height = std::round((box.max_y - box.min_y) * scale);
-    if (width_px <= 0 || width_px > kMaxImageSide || !(height >= 1 && height <= kMaxImageSide)) {
+namespace {
+
+// The view rectangle drawn onto a new w x h image at `scale` pixels per millimetre.
+SurfacePtr drawImage(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
+                     const BBox& view, double scale, double w, double h, std::string* error) {
+    if (!(w >= 1 && w <= kMaxImageSide && h >= 1 && h <= kMaxImageSide) || !(scale > 0 && std::isfinite(scale))) {
         if (error) *error = "image size out of range";
         return nullptr;
     }
-    SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width_px, static_cast<int>(height)));
+    SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(w), static_cast<int>(h)));
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) {
         if (error) *error = cairo_status_to_string(cairo_surface_status(surface.get()));
         return nullptr;
     }
     cairo_t* cr = cairo_create(surface.get());
     cairo_scale(cr, scale, scale);
-    cairo_translate(cr, -box.min_x, -box.min_y);
+    cairo_translate(cr, -view.min_x, -view.min_y);
     {
         const Theme& theme = themeByName(settings.theme);
         RenderContext ctx{&settings, &theme};
         CairoPainter painter(cr, scale);
-        renderSheet(ctx, painter, s, sheet, box, highlight);
+        renderSheet(ctx, painter, s, sheet, view, highlight);
     }
     cairo_destroy(cr);
     cairo_surface_flush(surface.get());
     return surface;
+}
+
+}  // namespace
+
+SurfacePtr renderSheetImage(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
+                            int width_px, std::string* error) {
+    const BBox box = sheetViewBox(s, sheet);
+    const double scale = width_px / std::max(box.max_x - box.min_x, 1.0);
+    return drawImage(s, sheet, settings, highlight, box, scale, width_px, std::round((box.max_y - box.min_y) * scale),
+                     error);
+}
+
+SurfacePtr renderRegionImage(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
+                             const BBox& region, double px_per_mm, std::string* error) {
+    return drawImage(s, sheet, settings, highlight, region, px_per_mm,
+                     std::round((region.max_x - region.min_x) * px_per_mm),
+                     std::round((region.max_y - region.min_y) * px_per_mm), error);
 }
 
 // Cairo's own PNG writer compresses hard and takes several times longer than

@@ -78,6 +78,10 @@ using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
 SurfacePtr renderSheetImage(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
                             int width_px, std::string* error);
 
+// A region of a sheet (millimetres) at px_per_mm, for close-ups.
+SurfacePtr renderRegionImage(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
+                             const BBox& region, double px_per_mm, std::string* error);
+
 // An ARGB image surface as an RGBA PNG file; false with a message on failure.
 bool writePng(cairo_surface_t* image, const std::string& path, std::string* error);
 

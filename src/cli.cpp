@@ -11,6 +11,7 @@
 #include "reports.h"
 #include "schematic_open.h"
 #include "settings.h"
+#include "svg_painter.h"
 #include "text.h"
 #include "trace.h"
 
@@ -143,6 +144,24 @@ int cmdJson(const Args& args) {
     return 0;
 }
 
+int cmdSvg(const Args& args) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    Settings settings;
+    settings.load();  // a missing or broken file leaves the defaults, silently
+    const std::string svg = renderSvg(*s, 0, settings, nullptr, 2000);
+    const std::string& path = args[2];
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) {
+        err("Cannot write " + path + "\n");
+        return 1;
+    }
+    std::fwrite(svg.data(), 1, svg.size(), f);
+    std::fclose(f);
+    out("Wrote " + path + " (" + std::to_string(svg.size()) + " bytes)\n");
+    return 0;
+}
+
 struct Command {
     const char* option;
     size_t min_count;  // the option itself included
@@ -160,7 +179,7 @@ const Command kCommands[] = {
     {"--bom", 2, [](const Args& a, const std::string&) { return cmdReport(a, bomCsv); }},
     {"--netlist", 2, [](const Args& a, const std::string&) { return cmdReport(a, netlistText); }},
     {"--json", 2, [](const Args& a, const std::string&) { return cmdJson(a); }},
-    {"--svg", 3, [](const Args&, const std::string&) { return notImplemented(); }},
+    {"--svg", 3, [](const Args& a, const std::string&) { return cmdSvg(a); }},
     {"--ask", 3, [](const Args&, const std::string&) { return notImplemented(); }},
     // A missing or damaged settings file leaves the defaults, silently.
     {"--settings", 1,

@@ -10,6 +10,11 @@ namespace nl {
 namespace {
 
 constexpr double kGridStep = 2.54;
+// File sizes are the height of a capital letter; the painters' size is the em
+// of a monospace face, whose capitals are 0.73 of it.
+constexpr double kTextScale = 1.37;
+// KiCad's label flag length (one text size) plus its default text offset ratio.
+constexpr double kLabelOffset = 1.15;
 // Beyond this many lines per direction the grid would be a solid fill; it is left out.
 constexpr double kMaxGridLines = 4000;
 
@@ -32,6 +37,75 @@ public:
 private:
     const Highlight* h_;
 };
+
+// Every text goes through here, so that sizes are scaled in one place.
+void text(Painter& p, const std::string& s, Point at, double size, double angle, int h, int v, bool bold,
+          const Color& c) {
+    p.drawText(s, at, size * kTextScale, angle, h, v, bold, c);
+}
+
+// The direction out of the box or past the flag for a rounded angle of 0, 90, 180 or 270.
+Point outward(int r) {
+    switch (r) {
+        case 90:
+            return {0, -1};
+        case 180:
+            return {-1, 0};
+        case 270:
+            return {0, 1};
+        default:
+            return {1, 0};
+    }
+}
+
+bool square(int r) { return r == 0 || r == 90 || r == 180 || r == 270; }
+
+// How a text written in a symbol's own frame is drawn once the symbol is
+// rotated and mirrored: turned to stay readable (horizontal, or vertical
+// reading up), its justifications following the flips. v is the painter's.
+struct TextPose {
+    double angle;
+    int h;
+    int v;
+};
+
+TextPose poseInSymbol(const Placement& m, bool vertical, int h_justify, int v_justify) {
+    // Reading and glyph-down directions in sheet axes, through the placement seen in sheet axes.
+    const int tx = vertical ? 0 : 1, ty = vertical ? -1 : 0, ux = vertical ? 1 : 0, uy = vertical ? 0 : 1;
+    const int m0 = static_cast<int>(m.m0), m1 = static_cast<int>(m.m1), m2 = static_cast<int>(m.m2),
+              m3 = static_cast<int>(m.m3);
+    const int Tx = m0 * tx - m1 * ty, Ty = m2 * tx - m3 * ty;
+    const int Ux = m0 * ux - m1 * uy, Uy = m2 * ux - m3 * uy;
+    if (Tx == 1 || Tx == -1) return {0, h_justify * Tx, -(v_justify * Uy)};
+    return {90, h_justify * -Ty, -(v_justify * Ux)};
+}
+
+bool verticalAngle(double angle) {
+    const int r = roundedAngle(angle);
+    return r == 90 || r == 270;
+}
+
+const LibSymbol* librarySymbol(const Schematic& s, const Component& c) {
+    auto it = s.lib_symbol_index.find(c.lib_id);
+    if (it == s.lib_symbol_index.end() || it->second < 0 || it->second >= static_cast<int>(s.lib_symbols.size()))
+        return nullptr;
+    return s.lib_symbols[it->second].get();
+}
+
+bool multiUnit(const LibSymbol& lib) {
+    for (const GraphicItem& g : lib.graphics)
+        if (g.unit >= 2) return true;
+    for (const LibPin& p : lib.pins)
+        if (p.unit >= 2) return true;
+    return false;
+}
+
+// A, B, ... Z, AA, AB, ...
+std::string unitLetters(int unit) {
+    std::string s;
+    for (long long n = unit; n > 0; n = (n - 1) / 26) s.insert(s.begin(), static_cast<char>('A' + (n - 1) % 26));
+    return s;
+}
 
 Point midpoint(Point a, Point b) { return {(a.x + b.x) / 2, (a.y + b.y) / 2}; }
 Point offset(Point a, Point d) { return {a.x + d.x, a.y + d.y}; }
@@ -75,7 +149,7 @@ void drawSheetDrawings(Painter& p, const Theme& t, const Schematic& s, int sheet
     }
 }
 
-void drawSheetSymbols(Painter& p, const RenderSettings& cfg, const Theme& t, const Schematic& s, int sheet,
+void drawSheetSymbols(Painter& p, const Settings& cfg, const Theme& t, const Schematic& s, int sheet,
                       const Emphasis& em) {
     const double fs = cfg.font_scale;
     for (const SheetSymbol& sym : s.sheet_symbols) {
@@ -84,22 +158,27 @@ void drawSheetSymbols(Painter& p, const RenderSettings& cfg, const Theme& t, con
         p.setPen(t.sheet_symbol, 0.2);
         Point a = sym.position, b = offset(sym.position, sym.size);
         p.drawRect(a, b);
-        p.drawText(sym.name, {a.x, a.y - 0.6}, 1.3 * fs, 0, -1, 1, true, t.sheet_symbol);
-        p.drawText(sym.file, {a.x, b.y + 1.0}, fs, 0, -1, -1, false, withAlpha(t.sheet_symbol, 0.7));
+        text(p, sym.name, {a.x, a.y - 0.6}, 1.3 * fs, 0, -1, -1, true, t.sheet_symbol);
+        if (!sym.file.empty())
+            text(p, "File: " + sym.file, {a.x, b.y + 1.0}, fs, 0, -1, 1, false, withAlpha(t.sheet_symbol, 0.7));
         for (int li : sym.pins) {
             if (li < 0 || li >= static_cast<int>(s.labels.size())) continue;
             const Label& l = s.labels[li];
             bool emph = em.netEmphasised(l.net);
             Color c = emph ? t.highlight : t.sheet_pin;
             p.setPen(c, emph ? 0.3 : 0.15);
-            int h = roundedAngle(l.angle) == 180 ? 1 : -1;
-            p.drawText(l.text, l.position, fs * l.size, 0, h, 0, false, c);
+            // Once, inside the box, running from the edge inwards.
+            int r = roundedAngle(l.angle);
+            if (!square(r)) r = 0;
+            const Point o = outward(r);
+            const double k = kLabelOffset * l.size;
+            const Point at{l.position.x - k * o.x, l.position.y - k * o.y};
+            text(p, l.text, at, fs * l.size, r == 0 || r == 180 ? 0 : 90, r == 0 || r == 90 ? 1 : -1, 0, false, c);
         }
     }
 }
 
-void drawWires(Painter& p, const RenderSettings& cfg, const Theme& t, const Schematic& s, int sheet,
-               const Emphasis& em) {
+void drawWires(Painter& p, const Settings& cfg, const Theme& t, const Schematic& s, int sheet, const Emphasis& em) {
     for (const Wire& w : s.wires) {
         if (w.sheet != sheet) continue;
         double width = orDefault(w.width, 0.2 * cfg.wire_width);
@@ -156,8 +235,9 @@ struct ComponentStyle {
     Color outline;
 };
 
-void drawComponentGraphics(Painter& p, const RenderSettings& cfg, const Theme& t, const Component& c,
-                           const ComponentStyle& st) {
+void drawComponentGraphics(Painter& p, const Settings& cfg, const Theme& t, const Component& c,
+                           const ComponentStyle& st, bool symbolFrame) {
+    const Placement m = placementOf(c.position, c.rotation, c.mirror_x, c.mirror_y);
     for (const GraphicItem& g : c.graphics) {
         double w = orDefault(g.width, 0.15);
         switch (g.kind) {
@@ -186,8 +266,16 @@ void drawComponentGraphics(Painter& p, const RenderSettings& cfg, const Theme& t
                 if (g.hidden && !cfg.show_hidden_pins) break;
                 if (g.points.empty()) break;
                 Color tc = st.selected ? t.selection : withAlpha(t.symbol_text, st.s);
-                p.drawText(g.text, g.points[0], orDefault(g.size, 1.27) * cfg.font_scale, g.angle, g.h_justify,
-                           g.v_justify, g.bold, tc);
+                TextPose pose{g.angle, g.h_justify, -g.v_justify};
+                if (symbolFrame) {
+                    // The stored angle is already placed; undo the turn to learn the library's orientation.
+                    const bool verticalInLibrary = (roundedAngle(g.angle) == 90) != (m.m0 == 0);
+                    pose = poseInSymbol(m, verticalInLibrary, g.h_justify, g.v_justify);
+                    // KiCad puts library texts that are vertical in the library on the other side.
+                    if (verticalInLibrary) pose.v = -pose.v;
+                }
+                text(p, g.text, g.points[0], orDefault(g.size, 1.27) * cfg.font_scale, pose.angle, pose.h, pose.v,
+                     g.bold, tc);
                 break;
             }
             default:
@@ -201,8 +289,11 @@ void drawComponentGraphics(Painter& p, const RenderSettings& cfg, const Theme& t
 
 bool shownPinText(const std::string& s) { return !s.empty() && s != "~"; }
 
-void drawPins(Painter& p, const RenderSettings& cfg, const Theme& t, const Component& c, int ci,
-              const ComponentStyle& st, const Emphasis& em) {
+void drawPins(Painter& p, const Settings& cfg, const Theme& t, const Component& c, int ci, const ComponentStyle& st,
+              const Emphasis& em, const LibSymbol* lib) {
+    const double nameOffset = lib ? lib->pin_name_offset : 0.508;
+    const bool namesShown = cfg.show_pin_names && !(lib && lib->hide_pin_names);
+    const bool numbersShown = cfg.show_pin_numbers && !(lib && lib->hide_pin_numbers);
     for (size_t pi = 0; pi < c.pins.size(); ++pi) {
         const Pin& pin = c.pins[pi];
         if (pin.hidden && !cfg.show_hidden_pins) continue;
@@ -222,44 +313,70 @@ void drawPins(Painter& p, const RenderSettings& cfg, const Theme& t, const Compo
             p.setDashed(dashed);
             p.drawLine(pin.position, pin.end);
         }
-        if (cfg.show_pin_numbers && shownPinText(pin.number)) {
-            int v = emph && cfg.number_highlighted_pins ? 1 : -1;
-            p.drawText(pin.number, midpoint(pin.position, pin.end), 0.8 * cfg.font_scale, 0, 0, v, false,
-                       emph ? t.highlight : withAlpha(t.pin_number, st.s));
+        // Eagle marks pins whose texts its symbols hide in the shape.
+        const bool quiet = pin.shape.find("|quiet") != std::string::npos;
+        const bool showName = namesShown && shownPinText(pin.name) && !pin.name_hidden && !quiet &&
+                              pin.shape.find("|noname") == std::string::npos;
+        const bool showNumber = numbersShown && shownPinText(pin.number) && !pin.number_hidden && !quiet &&
+                                pin.shape.find("|nonum") == std::string::npos;
+        if (!showName && !showNumber) continue;
+        // D points from the connection point into the body.
+        const double a = pin.angle * std::numbers::pi / 180;
+        const Point D{std::cos(a), std::sin(a)};
+        const bool horizontal = std::fabs(D.x) >= std::fabs(D.y);
+        const double angle = horizontal ? 0 : 90;
+        const Point M = midpoint(pin.position, pin.end);
+        const double fs = cfg.font_scale;
+        if (showNumber) {
+            // Above the pin line (left of a vertical one) when the name is inside the body, else below it.
+            text(p, pin.number, M, (pin.number_size > 0 ? pin.number_size : 0.8) * fs, angle, 0,
+                 nameOffset > 0 ? -1 : 1, false, emph ? t.highlight : withAlpha(t.pin_number, st.s));
         }
-        if (cfg.show_pin_names && shownPinText(pin.name)) {
-            // Texts run away from the pin: end-aligned when the pin leaves the body to the left.
-            double a = std::atan2(pin.position.y - pin.end.y, pin.position.x - pin.end.x) * 180.0 / std::numbers::pi;
-            int h = std::fabs(a) >= 90 ? 1 : -1;
-            p.drawText(pin.name, pin.end, 0.9 * cfg.font_scale, 0, h, 0, false,
-                       emph ? t.highlight : withAlpha(t.pin_name, st.s));
+        if (showName) {
+            const double size = (pin.name_size > 0 ? pin.name_size : 0.9) * fs;
+            const Color color = emph ? t.highlight : withAlpha(t.pin_name, st.s);
+            if (nameOffset > 0) {
+                const Point at{pin.end.x + nameOffset * D.x, pin.end.y + nameOffset * D.y};
+                const bool intoBody = horizontal ? D.x > 0 : D.y < 0;
+                text(p, pin.name, at, size, angle, intoBody ? -1 : 1, 0, false, color);
+            } else {
+                text(p, pin.name, M, size, angle, 0, -1, false, color);
+            }
         }
     }
 }
 
-void drawFields(Painter& p, const RenderSettings& cfg, const Theme& t, const Component& c, const ComponentStyle& st) {
+void drawFields(Painter& p, const Settings& cfg, const Theme& t, const Component& c, const ComponentStyle& st,
+                bool symbolFrame, const LibSymbol* lib) {
+    const Placement m = placementOf(c.position, c.rotation, c.mirror_x, c.mirror_y);
     for (size_t fi = 0; fi < c.fields.size(); ++fi) {
         const GraphicItem& f = c.fields[fi];
         if (f.hidden || f.points.empty()) continue;
         Color fc = st.selected ? t.selection : withAlpha(fi == 0 ? t.reference : t.field, st.s);
-        p.drawText(f.text, f.points[0], orDefault(f.size, 1.27) * cfg.font_scale, f.angle, f.h_justify, f.v_justify,
-                   f.bold, fc);
+        const TextPose pose = symbolFrame ? poseInSymbol(m, verticalAngle(f.angle), f.h_justify, f.v_justify)
+                                          : TextPose{f.angle, f.h_justify, -f.v_justify};
+        const bool unitSuffix = fi == 0 && lib && f.text == c.reference && multiUnit(*lib);
+        text(p, unitSuffix ? f.text + unitLetters(c.unit) : f.text, f.points[0],
+             orDefault(f.size, 1.27) * cfg.font_scale, pose.angle, pose.h, pose.v, f.bold, fc);
     }
 }
 
-void drawComponents(Painter& p, const RenderSettings& cfg, const Theme& t, const Schematic& s, int sheet,
-                    const Emphasis& em, const Highlight* h) {
+void drawComponents(Painter& p, const Settings& cfg, const Theme& t, const Schematic& s, int sheet, const Emphasis& em,
+                    const Highlight* h) {
+    // KiCad writes fields and library texts in the symbol's frame; Eagle's loader has placed them already.
+    const bool symbolFrame = s.format != "eagle";
     for (size_t ci = 0; ci < s.components.size(); ++ci) {
         const Component& c = s.components[ci];
         if (c.sheet != sheet) continue;
         const int index = static_cast<int>(ci);
+        const LibSymbol* lib = librarySymbol(s, c);
         ComponentStyle st;
         st.selected = em.selected(index);
         st.s = componentDimmed(c, index, em, h) ? 0.25 : 1;
         st.outline = st.selected ? t.selection : withAlpha(t.symbol_outline, st.s);
-        drawComponentGraphics(p, cfg, t, c, st);
-        drawPins(p, cfg, t, c, index, st, em);
-        drawFields(p, cfg, t, c, st);
+        drawComponentGraphics(p, cfg, t, c, st, symbolFrame);
+        drawPins(p, cfg, t, c, index, st, em, lib);
+        drawFields(p, cfg, t, c, st, symbolFrame, lib);
         if (st.selected) {
             p.noBrush();
             p.setPen(t.selection, 0.25);
@@ -283,16 +400,29 @@ Color labelColor(const Theme& t, int kind) {
     }
 }
 
-void drawLabelsAndTexts(Painter& p, const RenderSettings& cfg, const Theme& t, const Schematic& s, int sheet,
+void drawLabelsAndTexts(Painter& p, const Settings& cfg, const Theme& t, const Schematic& s, int sheet,
                         const Emphasis& em) {
     for (const Label& l : s.labels) {
-        if (l.sheet != sheet) continue;
+        // Sheet pins are drawn with their sheet symbol.
+        if (l.sheet != sheet || l.kind == SheetPin) continue;
         Color c = em.netEmphasised(l.net) ? t.highlight : labelColor(t, l.kind);
         if (em.netDimmed(l.net)) c.a = 0.3;
         const int r = roundedAngle(l.angle);
-        const bool flipped = r == 180;
-        p.drawText(l.text, l.position, cfg.font_scale * l.size, flipped ? 0 : l.angle, flipped ? 1 : -1, 0,
-                   l.kind != Local, c);
+        const double size = cfg.font_scale * l.size;
+        if (square(r)) {
+            // Never upside down or reading downwards; local labels sit on the wire, the others after their flag.
+            const double angle = r == 0 || r == 180 ? 0 : 90;
+            const int h = r == 0 || r == 90 ? -1 : 1;
+            if (l.kind == Local) {
+                text(p, l.text, l.position, size, angle, h, -1, false, c);
+            } else {
+                const Point o = outward(r);
+                const double k = kLabelOffset * l.size;
+                text(p, l.text, {l.position.x + k * o.x, l.position.y + k * o.y}, size, angle, h, 0, true, c);
+            }
+        } else {
+            text(p, l.text, l.position, size, l.angle, -1, 0, l.kind != Local, c);
+        }
         if (l.kind == Global || l.kind == Hierarchical) {
             Point d{0, 0};
             if (r == 0) d = {-1.2, 0};
@@ -305,8 +435,9 @@ void drawLabelsAndTexts(Painter& p, const RenderSettings& cfg, const Theme& t, c
     }
     for (const TextItem& tx : s.texts) {
         if (tx.sheet != sheet) continue;
-        p.drawText(tx.text, tx.position, cfg.font_scale * tx.size, tx.angle, tx.h_justify, tx.v_justify, false,
-                   t.free_text);
+        const int r = roundedAngle(tx.angle);
+        const double angle = r == 0 || r == 180 ? 0 : r == 90 || r == 270 ? 90 : tx.angle;
+        text(p, tx.text, tx.position, cfg.font_scale * tx.size, angle, tx.h_justify, -tx.v_justify, false, t.free_text);
     }
 }
 
@@ -327,8 +458,8 @@ bool contains(const BBox& b, Point p) { return p.x >= b.min_x && p.x <= b.max_x 
 
 void renderSheet(const RenderContext& ctx, Painter& p, const Schematic& s, int sheet, const BBox& visible,
                  const Highlight* highlight) {
-    static const RenderSettings defaults;
-    const RenderSettings& cfg = ctx.settings ? *ctx.settings : defaults;
+    static const Settings defaults;
+    const Settings& cfg = ctx.settings ? *ctx.settings : defaults;
     const Theme& t = ctx.theme ? *ctx.theme : themeByName(cfg.theme);
     const Emphasis em(highlight);
     drawBackground(p, t, visible);

@@ -10,25 +10,15 @@
 
 #include "model.h"
 #include "painter.h"
+#include "settings.h"
 #include "theme.h"
 
 namespace nl {
 
-// The drawing options the renderer reads, named as the settings keys.
-struct RenderSettings {
-    std::string theme = "dark";
-    double glow = 7.0;
-    bool show_grid = false;
-    bool show_pin_numbers = true;
-    bool show_pin_names = true;
-    bool show_hidden_pins = false;
-    bool number_highlighted_pins = true;
-    double font_scale = 1.0;
-    double wire_width = 1.0;
-};
-
+// Reads theme, glow, show_grid, show_pin_numbers, show_pin_names, show_hidden_pins,
+// number_highlighted_pins, font_scale and wire_width of the settings.
 struct RenderContext {
-    const RenderSettings* settings = nullptr;
+    const Settings* settings = nullptr;
     const Theme* theme = nullptr;
 };
 

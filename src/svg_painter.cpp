@@ -184,7 +184,7 @@ void SvgPainter::drawText(const std::string& text, Point anchor, double size, do
     body_ += "</text>\n";
 }
 
-std::string renderSvg(const Schematic& s, int sheet, const RenderSettings& settings, const Highlight* highlight,
+std::string renderSvg(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
                       int width_px) {
     const Theme& theme = themeByName(settings.theme);
     const BBox box = sheetViewBox(s, sheet);

@@ -47,7 +47,7 @@ private:
 };
 
 // A complete SVG document of one sheet, width_px pixels wide.
-std::string renderSvg(const Schematic& s, int sheet, const RenderSettings& settings, const Highlight* highlight,
+std::string renderSvg(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
                       int width_px);
 
 }  // namespace nl

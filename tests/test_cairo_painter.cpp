@@ -185,39 +185,96 @@ double differingFraction(cairo_surface_t* a, cairo_surface_t* b) {
     return double(differing) / (double(w) * h);
 }
 
-}  // namespace
-
-// The built-in sample in every theme against reviewed pictures. To accept a
+// Compares a render with its reviewed picture under tests/reference. To accept a
 // deliberate change of the drawing, run with NETLOOM_UPDATE_REFERENCES=1 and
 // review the new files before committing them.
+void expectLikeReference(cairo_surface_t* image, const std::string& name) {
+    const std::string ref = sourceDir() + "/tests/reference/" + name + ".png";
+    if (std::getenv("NETLOOM_UPDATE_REFERENCES")) {
+        ASSERT_EQ(cairo_surface_write_to_png(image, ref.c_str()), CAIRO_STATUS_SUCCESS);
+        return;
+    }
+    SurfacePtr expected(cairo_image_surface_create_from_png(ref.c_str()));
+    ASSERT_EQ(cairo_surface_status(expected.get()), CAIRO_STATUS_SUCCESS) << ref;
+    ASSERT_EQ(cairo_image_surface_get_width(expected.get()), cairo_image_surface_get_width(image)) << name;
+    ASSERT_EQ(cairo_image_surface_get_height(expected.get()), cairo_image_surface_get_height(image)) << name;
+    // Font rasterisation may move a few edge pixels; a moved or missing item changes more (even
+    // the sample's pin numbers, a few pixels high, are about 150 pixels).
+    EXPECT_LT(differingFraction(image, expected.get()), 1e-4) << name;
+}
+
+}  // namespace
+
 TEST(CairoPainter, SampleMatchesReferenceImages) {
     auto sample = loadSampleSchematic();
     ASSERT_TRUE(sample);
-    const bool update = std::getenv("NETLOOM_UPDATE_REFERENCES") != nullptr;
     for (const char* theme : {"dark", "light", "blueprint", "paper"}) {
-        RenderSettings cfg;
+        Settings cfg;
         cfg.theme = theme;
         std::string error;
         SurfacePtr image = renderSheetImage(*sample, 0, cfg, nullptr, 800, &error);
         ASSERT_TRUE(image) << error;
-        const std::string ref = sourceDir() + "/tests/reference/sample_" + theme + ".png";
-        if (update) {
-            ASSERT_EQ(cairo_surface_write_to_png(image.get(), ref.c_str()), CAIRO_STATUS_SUCCESS);
-            continue;
+        expectLikeReference(image.get(), std::string("sample_") + theme);
+    }
+    // The tolerance is tight enough to notice the smallest texts going missing.
+    Settings cfg;
+    cfg.show_pin_numbers = false;
+    std::string error;
+    SurfacePtr fewer = renderSheetImage(*sample, 0, cfg, nullptr, 800, &error);
+    SurfacePtr expected(
+        cairo_image_surface_create_from_png((sourceDir() + "/tests/reference/sample_dark.png").c_str()));
+    EXPECT_GT(differingFraction(fewer.get(), expected.get()), 1e-4);
+}
+
+// Close-ups of what is easiest to get wrong: rotated resistors, gates of a
+// multi-unit part, power symbols, sheet symbols with pins, labels at every angle.
+TEST(CairoPainter, CloseUpsMatchReferenceImages) {
+    Schematic labels;
+    labels.format = "kicad";
+    labels.sheets.push_back({});
+    labels.sheets[0].bbox = {0, 0, 72, 72};
+    SheetSymbol sym;
+    sym.name = "Child", sym.file = "child.kicad_sch", sym.position = {24, 44}, sym.size = {24, 16};
+    const int angles[] = {0, 90, 180, 270};
+    for (int i = 0; i < 4; ++i) {
+        const int r = angles[i];
+        const double ox = r == 0 ? 1 : r == 180 ? -1 : 0, oy = r == 90 ? -1 : r == 270 ? 1 : 0;
+        for (int kind : {Local, Global, Hierarchical}) {
+            Label l;
+            l.kind = kind, l.text = "K" + std::to_string(kind) + "A" + std::to_string(r), l.angle = r;
+            l.position = {6.0 + 18 * i, 12.0 + 12 * kind};
+            labels.labels.push_back(l);
         }
-        SurfacePtr expected(cairo_image_surface_create_from_png(ref.c_str()));
-        ASSERT_EQ(cairo_surface_status(expected.get()), CAIRO_STATUS_SUCCESS) << ref;
-        ASSERT_EQ(cairo_image_surface_get_width(expected.get()), cairo_image_surface_get_width(image.get()));
-        ASSERT_EQ(cairo_image_surface_get_height(expected.get()), cairo_image_surface_get_height(image.get()));
-        // Font rasterisation may move a few edge pixels; a moved or missing item changes more (even
-        // the pin numbers, a few pixels high here, are about 150 pixels).
-        EXPECT_LT(differingFraction(image.get(), expected.get()), 1e-4) << theme;
-        if (std::string(theme) == "dark") {
-            // The tolerance is tight enough to notice the smallest texts going missing.
-            cfg.show_pin_numbers = false;
-            SurfacePtr fewer = renderSheetImage(*sample, 0, cfg, nullptr, 800, &error);
-            EXPECT_GT(differingFraction(fewer.get(), expected.get()), 1e-4);
-        }
+        Label pin;
+        pin.kind = SheetPin, pin.text = "P" + std::to_string(r), pin.angle = r, pin.sheet_symbol = 0;
+        pin.position = {36 + 12 * ox, 52 + 8 * oy};
+        sym.pins.push_back(static_cast<int>(labels.labels.size()));
+        labels.labels.push_back(pin);
+    }
+    labels.sheet_symbols.push_back(sym);
+    std::string error;
+    SurfacePtr synthetic = renderRegionImage(labels, 0, Settings{}, nullptr, {0, 0, 72, 72}, 7, &error);
+    ASSERT_TRUE(synthetic) << error;
+    expectLikeReference(synthetic.get(), "labels_and_sheet_pins");
+
+    const std::string demos = "/usr/share/kicad/demos/";
+    if (!std::filesystem::exists(demos + "pic_programmer/pic_programmer.kicad_sch"))
+        GTEST_SKIP() << "KiCad demos not installed";
+    struct CloseUp {
+        const char* design;
+        const char* name;
+        BBox region;
+    } closeUps[] = {{"pic_programmer/pic_programmer.kicad_sch", "pic_programmer_gates", {40, 20, 120, 90}},
+                    {"ecc83/ecc83-pp.kicad_sch", "ecc83_tubes", {120, 45, 215, 140}},
+                    {"video/video.kicad_sch", "video_sheet_symbols", {160, 35, 240, 110}}};
+    Settings light;
+    light.theme = "light";
+    for (const CloseUp& c : closeUps) {
+        auto s = openSchematicFile(demos + c.design, &error);
+        ASSERT_TRUE(s) << error;
+        SurfacePtr image = renderRegionImage(*s, 0, light, nullptr, c.region, 6, &error);
+        ASSERT_TRUE(image) << error;
+        expectLikeReference(image.get(), c.name);
     }
 }
 
@@ -231,7 +288,7 @@ TEST(CairoPainter, DemoSheetsRenderInEveryTheme) {
         ASSERT_TRUE(s) << error;
         for (const char* theme : {"dark", "light", "blueprint", "paper"})
             for (int sheet = 0; sheet < static_cast<int>(s->sheets.size()); ++sheet) {
-                RenderSettings cfg;
+                Settings cfg;
                 cfg.theme = theme;
                 SurfacePtr image = renderSheetImage(*s, sheet, cfg, nullptr, 600, &error);
                 ASSERT_TRUE(image) << design << " " << sheet << ": " << error;
@@ -246,14 +303,30 @@ TEST(CairoPainter, PngFileAndRefusedSizes) {
     auto sample = loadSampleSchematic();
     const std::string path = (std::filesystem::temp_directory_path() / "netloom_render_test.png").string();
     std::string error;
-    ASSERT_TRUE(renderSheetPng(*sample, 0, RenderSettings{}, nullptr, 300, path, &error)) << error;
+    ASSERT_TRUE(renderSheetPng(*sample, 0, Settings{}, nullptr, 300, path, &error)) << error;
     SurfacePtr back(cairo_image_surface_create_from_png(path.c_str()));
-    EXPECT_EQ(cairo_image_surface_get_width(back.get()), 300);
+    SurfacePtr drawn = renderSheetImage(*sample, 0, Settings{}, nullptr, 300, &error);
+    ASSERT_EQ(cairo_image_surface_get_width(back.get()), 300);
+    ASSERT_EQ(cairo_image_surface_get_height(back.get()), cairo_image_surface_get_height(drawn.get()));
+    EXPECT_EQ(differingFraction(back.get(), drawn.get()), 0);  // channels in the right order
+    // Translucent pixels survive the change from premultiplied to straight alpha.
+    SurfacePtr glass(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 2, 1));
+    cairo_t* cr = cairo_create(glass.get());
+    cairo_set_source_rgba(cr, 1, 0.5, 0, 0.5);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    ASSERT_TRUE(writePng(glass.get(), path, &error));
+    SurfacePtr glassBack(cairo_image_surface_create_from_png(path.c_str()));
+    cairo_surface_flush(glassBack.get());
+    const uint32_t v = *reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(glassBack.get()));
+    EXPECT_NEAR(double(v >> 24), 128, 1);
+    EXPECT_NEAR(double((v >> 16) & 0xff), 128, 1);  // premultiplied red again
+    EXPECT_NEAR(double((v >> 8) & 0xff), 64, 1);
     std::filesystem::remove(path);
-    EXPECT_FALSE(renderSheetPng(*sample, 0, RenderSettings{}, nullptr, 300, "/nonexistent/dir/x.png", &error));
+    EXPECT_FALSE(renderSheetPng(*sample, 0, Settings{}, nullptr, 300, "/nonexistent/dir/x.png", &error));
     EXPECT_NE(error.find("/nonexistent/dir/x.png"), std::string::npos);
-    EXPECT_FALSE(renderSheetImage(*sample, 0, RenderSettings{}, nullptr, 0, &error));
-    EXPECT_FALSE(renderSheetImage(*sample, 0, RenderSettings{}, nullptr, 40000, &error));
+    EXPECT_FALSE(renderSheetImage(*sample, 0, Settings{}, nullptr, 0, &error));
+    EXPECT_FALSE(renderSheetImage(*sample, 0, Settings{}, nullptr, 40000, &error));
     EXPECT_EQ(error, "image size out of range");
 }
 

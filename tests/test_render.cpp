@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <memory>
 
 #include "recording_painter.h"
 #include "render.h"
@@ -25,11 +27,15 @@ Wire wire(Point a, Point b, int net, int sheet = 0) {
     return w;
 }
 
+// A placed pin: its angle is the direction from the connection point into the body.
 Pin pin(Point pos, Point end, const std::string& name, const std::string& number, int net) {
     Pin p;
     p.position = pos, p.end = end, p.name = name, p.number = number, p.net = net;
+    p.angle = std::atan2(end.y - pos.y, end.x - pos.x) * 180 / 3.14159265358979323846;
     return p;
 }
+
+constexpr double kText = 1.37;  // text sizes are capital heights; the painters take the em
 
 Label label(int kind, const std::string& text, Point pos, double angle, int net = -1) {
     Label l;
@@ -61,7 +67,7 @@ Component part(const std::string& ref, Point at, int net1, int net2) {
     return c;
 }
 
-RecordingPainter render(const Schematic& s, const RenderSettings& cfg = {}, const Highlight* h = nullptr, int sheet = 0,
+RecordingPainter render(const Schematic& s, const Settings& cfg = {}, const Highlight* h = nullptr, int sheet = 0,
                         BBox visible = {0, 0, 100, 100}) {
     RecordingPainter p;
     RenderContext ctx{&cfg, &themeByName(cfg.theme)};
@@ -164,7 +170,7 @@ TEST(Render, LayerOrderAndOtherSheetsSkipped) {
 
 TEST(Render, GridLinesOnlyWhenEnabledAtMultiplesOfTheStep) {
     Schematic s = oneSheet();
-    RenderSettings cfg;
+    Settings cfg;
     EXPECT_EQ(render(s, cfg, nullptr, 0, {1, 1, 6, 6}).count("line"), 0);
     cfg.show_grid = true;
     RecordingPainter p = render(s, cfg, nullptr, 0, {1, 1, 6, 6});
@@ -196,7 +202,7 @@ TEST(Render, WireWidthsHaloAndBusColour) {
     s.wires.push_back(thick);
     const Theme& t = themeByName("dark");
 
-    RenderSettings cfg;
+    Settings cfg;
     RecordingPainter plain = render(s, cfg);
     auto w = linesAt(plain, {0, 0});
     ASSERT_EQ(w.size(), 1u);
@@ -282,9 +288,9 @@ TEST(Render, DimmingFollowsHighlightedNetsOnly) {
 TEST(Render, PinLinesNamesNumbersAndVisibility) {
     Schematic s = oneSheet();
     Component c;
-    // Names stand at the inner end and run outwards, over the pin line.
-    c.pins.push_back(pin({0, 10}, {2.54, 10}, "IN", "1", 4));     // leaves to the left: end-aligned
-    c.pins.push_back(pin({20, 10}, {17.46, 10}, "OUT", "2", 5));  // leaves to the right: start-aligned
+    // Without a library symbol names stand 0.508 mm inside the body and run on into it.
+    c.pins.push_back(pin({0, 10}, {2.54, 10}, "IN", "1", 4));
+    c.pins.push_back(pin({20, 10}, {17.46, 10}, "OUT", "2", 5));
     c.pins.push_back(pin({10, 0}, {10, 2.54}, "~", "~", -1));
     Pin hidden = pin({10, 20}, {10, 17.46}, "GND", "7", 6);
     hidden.hidden = true;
@@ -299,7 +305,7 @@ TEST(Render, PinLinesNamesNumbersAndVisibility) {
     s.components.push_back(c);
     const Theme& t = themeByName("dark");
 
-    RenderSettings cfg;
+    Settings cfg;
     RecordingPainter p = render(s, cfg);
     auto in = linesAt(p, {0, 10});
     ASSERT_EQ(in.size(), 1u);
@@ -309,16 +315,17 @@ TEST(Render, PinLinesNamesNumbersAndVisibility) {
     EXPECT_TRUE(linesAt(p, {30, 10})[0].dashed);
     EXPECT_FALSE(linesAt(p, {30, 20})[0].dashed);  // flagged but connected
     PaintCall inName = p.text("IN"), outName = p.text("OUT"), num = p.text("1");
-    EXPECT_EQ(inName.h, 1);
-    EXPECT_EQ(outName.h, -1);
+    EXPECT_EQ(inName.h, -1);
+    EXPECT_EQ(outName.h, 1);
     EXPECT_EQ(inName.v, 0);
-    EXPECT_DOUBLE_EQ(inName.points[0].x, 2.54);
-    EXPECT_DOUBLE_EQ(inName.size, 0.9);
+    EXPECT_NEAR(inName.points[0].x, 2.54 + 0.508, 1e-12);
+    EXPECT_NEAR(outName.points[0].x, 17.46 - 0.508, 1e-12);
+    EXPECT_NEAR(inName.size, 0.9 * kText, 1e-12);
     EXPECT_TRUE(sameColor(inName.color, t.pin_name));
     EXPECT_DOUBLE_EQ(num.points[0].x, 1.27);
     EXPECT_EQ(num.h, 0);
     EXPECT_EQ(num.v, -1);
-    EXPECT_DOUBLE_EQ(num.size, 0.8);
+    EXPECT_NEAR(num.size, 0.8 * kText, 1e-12);
     EXPECT_TRUE(sameColor(num.color, t.pin_number));
     EXPECT_TRUE(p.text("~").op.empty());
     EXPECT_TRUE(p.text("GND").op.empty());
@@ -328,17 +335,17 @@ TEST(Render, PinLinesNamesNumbersAndVisibility) {
     cfg.font_scale = 2;
     RecordingPainter shown = render(s, cfg);
     EXPECT_EQ(shown.text("GND").op, "text");
-    EXPECT_DOUBLE_EQ(shown.text("GND").size, 1.8);
+    EXPECT_NEAR(shown.text("GND").size, 1.8 * kText, 1e-12);
     cfg.show_pin_names = false;
     cfg.show_pin_numbers = false;
     RecordingPainter bare = render(s, cfg);
     EXPECT_EQ(bare.count("text"), 0);
     EXPECT_EQ(bare.count("line"), 6);
 
-    // Emphasised pin: halo, highlight line, dot at the connection point; its number moves below.
+    // Emphasised pin: halo, highlight line, dot at the connection point; the number keeps its side.
     Highlight h;
     h.nets = {4};
-    RenderSettings hcfg;
+    Settings hcfg;
     RecordingPainter hp = render(s, hcfg, &h);
     auto lines = linesAt(hp, {0, 10});
     ASSERT_EQ(lines.size(), 2u);
@@ -349,11 +356,10 @@ TEST(Render, PinLinesNamesNumbersAndVisibility) {
     ASSERT_EQ(dots.size(), 1u);
     EXPECT_DOUBLE_EQ(dots[0].radius, 0.35);
     EXPECT_FALSE(dots[0].has_pen);
-    EXPECT_EQ(hp.text("1").v, 1);
+    EXPECT_EQ(hp.text("1").v, -1);
+    EXPECT_TRUE(sameColor(hp.text("1").color, t.highlight));
     EXPECT_TRUE(sameColor(hp.text("IN").color, t.highlight));
-    EXPECT_EQ(hp.text("2").v, -1);
-    hcfg.number_highlighted_pins = false;
-    EXPECT_EQ(render(s, hcfg, &h).text("1").v, -1);
+    EXPECT_TRUE(sameColor(hp.text("OUT").color, t.pin_name));
 }
 
 TEST(Render, ComponentFillsFieldsAndSelectionBox) {
@@ -380,7 +386,7 @@ TEST(Render, ComponentFillsFieldsAndSelectionBox) {
     pwr.graphics.push_back(stroke);
     s.components.push_back(pwr);
     const Theme& t = themeByName("light");
-    RenderSettings cfg;
+    Settings cfg;
     cfg.theme = "light";
 
     RecordingPainter p = render(s, cfg);
@@ -398,7 +404,7 @@ TEST(Render, ComponentFillsFieldsAndSelectionBox) {
     EXPECT_TRUE(p.text("secret").op.empty());
     EXPECT_EQ(std::count_if(p.calls.begin(), p.calls.end(), [](const PaintCall& c) { return c.text == "10k"; }), 1);
     PaintCall anode = p.text("ANODE");
-    EXPECT_DOUBLE_EQ(anode.size, 1.27);
+    EXPECT_NEAR(anode.size, 1.27 * kText, 1e-12);
     EXPECT_EQ(anode.angle, 90);
     EXPECT_EQ(anode.h, 1);
     EXPECT_EQ(anode.v, -1);
@@ -435,7 +441,7 @@ TEST(Render, SheetSymbolsAndSheetPins) {
     sym.pins = {0, 1, 7};  // 7 does not exist
     s.sheet_symbols.push_back(sym);
     const Theme& t = themeByName("dark");
-    RenderSettings cfg;
+    Settings cfg;
     cfg.font_scale = 1.5;
     Highlight h;
     h.nets = {2};
@@ -447,28 +453,23 @@ TEST(Render, SheetSymbolsAndSheetPins) {
     EXPECT_EQ(rect.points[1].y, 35);
     EXPECT_DOUBLE_EQ(rect.pen_width, 0.2);
     EXPECT_FALSE(rect.has_brush);
-    PaintCall name = p.text("Power"), file = p.text("power.kicad_sch");
+    PaintCall name = p.text("Power"), file = p.text("File: power.kicad_sch");
     EXPECT_NEAR(name.points[0].y, 19.4, 1e-12);
-    EXPECT_NEAR(name.size, 1.95, 1e-12);
+    EXPECT_NEAR(name.size, 1.95 * kText, 1e-12);
     EXPECT_TRUE(name.bold);
-    EXPECT_EQ(name.v, 1);
+    EXPECT_EQ(name.v, -1);
     EXPECT_DOUBLE_EQ(file.points[0].y, 36);
-    EXPECT_EQ(file.v, -1);
-    EXPECT_DOUBLE_EQ(file.size, 1.5);
+    EXPECT_EQ(file.v, 1);
+    EXPECT_NEAR(file.size, 1.5 * kText, 1e-12);
     EXPECT_TRUE(sameColor(file.color, withAlpha(t.sheet_symbol, 0.7)));
-    // The pin texts are drawn with the sheet symbol, then again with the labels.
-    std::vector<PaintCall> vin;
-    for (const PaintCall& c : p.ofKind("text"))
-        if (c.text == "VIN") vin.push_back(c);
-    ASSERT_EQ(vin.size(), 2u);
-    EXPECT_EQ(vin[0].h, 1);
-    EXPECT_FALSE(vin[0].bold);
-    EXPECT_TRUE(sameColor(vin[0].color, t.highlight));
-    EXPECT_DOUBLE_EQ(vin[0].pen_width, 0.3);
-    EXPECT_TRUE(vin[1].bold);
+    PaintCall vin = p.text("VIN");
+    EXPECT_EQ(vin.h, -1);  // on the left edge, running into the box
+    EXPECT_FALSE(vin.bold);
+    EXPECT_TRUE(sameColor(vin.color, t.highlight));
+    EXPECT_DOUBLE_EQ(vin.pen_width, 0.3);
     PaintCall vout = p.text("VOUT");
-    EXPECT_EQ(vout.h, -1);
-    EXPECT_DOUBLE_EQ(vout.size, 3);
+    EXPECT_EQ(vout.h, 1);
+    EXPECT_NEAR(vout.size, 3 * kText, 1e-12);
     EXPECT_TRUE(sameColor(vout.color, t.sheet_pin));
     EXPECT_DOUBLE_EQ(vout.pen_width, 0.15);
 }
@@ -484,19 +485,19 @@ TEST(Render, LabelAnglesTicksAndFreeTexts) {
     TextItem tx;
     tx.text = "Title", tx.position = {5, 50}, tx.angle = 90, tx.size = 2, tx.h_justify = 1, tx.v_justify = -1;
     s.texts.push_back(tx);
-    RenderSettings cfg;
+    Settings cfg;
     RecordingPainter p = render(s, cfg);
 
     PaintCall l0 = p.text("L0"), g180 = p.text("G180"), h90 = p.text("H90");
     EXPECT_FALSE(l0.bold);
     EXPECT_EQ(l0.h, -1);
-    EXPECT_EQ(l0.v, 0);
+    EXPECT_EQ(l0.v, -1);
     EXPECT_EQ(g180.angle, 0);
     EXPECT_EQ(g180.h, 1);
     EXPECT_TRUE(g180.bold);
     EXPECT_EQ(h90.angle, 90);
     EXPECT_EQ(h90.h, -1);
-    EXPECT_EQ(p.text("H270").angle, 270);
+    EXPECT_EQ(p.text("H270").angle, 90);
     EXPECT_TRUE(linesAt(p, {10, 10}).empty());  // local labels have no tick
     auto tick = [&](Point at) {
         auto l = linesAt(p, at);
@@ -512,8 +513,8 @@ TEST(Render, LabelAnglesTicksAndFreeTexts) {
     PaintCall title = p.text("Title");
     EXPECT_EQ(title.angle, 90);
     EXPECT_EQ(title.h, 1);
-    EXPECT_EQ(title.v, -1);
-    EXPECT_DOUBLE_EQ(title.size, 2);
+    EXPECT_EQ(title.v, 1);
+    EXPECT_NEAR(title.size, 2 * kText, 1e-12);
     EXPECT_FALSE(title.bold);
     EXPECT_TRUE(sameColor(title.color, themeByName("dark").free_text));
 }
@@ -583,4 +584,339 @@ TEST(ViewBox, EmptySheetAndMargins) {
     s.sheets[1].bbox = {10, 10, 20, 20};
     EXPECT_DOUBLE_EQ(sheetViewBox(s, 1).min_x, 5);  // at least 5 mm
     EXPECT_DOUBLE_EQ(sheetViewBox(s, 7).max_x, 106);
+}
+
+// ---- Texts placed as KiCad places them ----
+
+namespace {
+
+// The side of the anchor a drawn text's body lies on, in sheet axes: along its
+// reading direction and across it.
+struct Body {
+    Point along, across;
+};
+
+Body drawnBody(const PaintCall& c) {
+    // Painter h: -1 start (body follows the reading direction), 1 end; v: -1 above, 1 below.
+    Point read = c.angle == 90 ? Point{0, -1} : Point{1, 0};
+    Point down = c.angle == 90 ? Point{1, 0} : Point{0, 1};
+    return {{-c.h * read.x, -c.h * read.y}, {c.v * down.x, c.v * down.y}};
+}
+
+// The same for a text written in the symbol's frame, mapped through the placement.
+Body expectedBody(const Placement& m, bool vertical, int hj, int vj) {
+    Point read = vertical ? Point{0, -1} : Point{1, 0};
+    Point down = vertical ? Point{1, 0} : Point{0, 1};
+    // Left-justified texts follow their anchor; bottom-justified ones stand above it.
+    Point along{-hj * read.x, -hj * read.y}, across{-vj * down.x, -vj * down.y};
+    auto inSheet = [&](Point d) { return m.direction({d.x, -d.y}); };  // the placement works in y-up library axes
+    return {inSheet(along), inSheet(across)};
+}
+
+Schematic withLibrary(Component c, LibSymbol lib) {
+    Schematic s = oneSheet();
+    s.format = "kicad";
+    c.lib_id = lib.name;
+    s.lib_symbol_index[lib.name] = 0;
+    s.lib_symbols.push_back(std::make_shared<LibSymbol>(std::move(lib)));
+    s.components.push_back(std::move(c));
+    return s;
+}
+
+}  // namespace
+
+TEST(RenderText, FieldsFollowEveryRotationAndMirror) {
+    int checked = 0;
+    for (double rotation : {0.0, 90.0, 180.0, 270.0})
+        for (int mirror = 0; mirror < 3; ++mirror) {
+            Component c;
+            c.reference = "R1";
+            c.position = {50, 50};
+            c.rotation = rotation;
+            c.mirror_x = mirror == 1;
+            c.mirror_y = mirror == 2;
+            GraphicItem horizontal = field("HORIZ", {52, 50});
+            horizontal.h_justify = -1, horizontal.v_justify = 1;
+            GraphicItem vertical = field("VERT", {48, 50});
+            vertical.angle = 90, vertical.h_justify = 1, vertical.v_justify = -1;
+            c.fields = {horizontal, vertical};
+            Schematic s = oneSheet();
+            s.components.push_back(c);
+            RecordingPainter p = render(s);
+            const Placement m = placementOf(c.position, rotation, c.mirror_x, c.mirror_y);
+            for (const auto& [name, f] : {std::pair{"HORIZ", horizontal}, std::pair{"VERT", vertical}}) {
+                PaintCall call = p.text(name);
+                ASSERT_EQ(call.op, "text");
+                EXPECT_TRUE(call.angle == 0 || call.angle == 90);
+                Body got = drawnBody(call), want = expectedBody(m, f.angle == 90, f.h_justify, f.v_justify);
+                EXPECT_NEAR(got.along.x, want.along.x, 1e-9) << name << " rot " << rotation << " mirror " << mirror;
+                EXPECT_NEAR(got.along.y, want.along.y, 1e-9) << name << " rot " << rotation << " mirror " << mirror;
+                EXPECT_NEAR(got.across.x, want.across.x, 1e-9) << name << " rot " << rotation << " mirror " << mirror;
+                EXPECT_NEAR(got.across.y, want.across.y, 1e-9) << name << " rot " << rotation << " mirror " << mirror;
+                EXPECT_DOUBLE_EQ(call.points[0].x, f.points[0].x);  // the anchor is in sheet coordinates already
+                ++checked;
+            }
+        }
+    EXPECT_EQ(checked, 24);
+
+    // Spot checks against KiCad's plots: a resistor drawn horizontally (rotation 90) shows both of its
+    // vertical fields horizontal; C3's value, vertical and left-justified, ends at its anchor.
+    Component r;
+    r.reference = "C3", r.rotation = 90;
+    GraphicItem value = field("22uF/25V", {276.86, 40});
+    value.angle = 90, value.h_justify = -1;
+    r.fields = {value};
+    Schematic s = oneSheet();
+    s.components.push_back(r);
+    PaintCall v = render(s).text("22uF/25V");
+    EXPECT_EQ(v.angle, 0);
+    EXPECT_EQ(v.h, 1);
+    EXPECT_EQ(v.v, 0);
+    // Eagle's loader places its texts itself: only the vertical sense is turned round.
+    s.format = "eagle";
+    v = render(s).text("22uF/25V");
+    EXPECT_EQ(v.angle, 90);
+    EXPECT_EQ(v.h, -1);
+}
+
+TEST(RenderText, LibraryTextsAndFreeTexts) {
+    Component c;
+    c.position = {10, 10};
+    GraphicItem flat = field("FLAT", {10, 10});
+    flat.v_justify = 1;  // placed angle 0 at rotation 0: horizontal in the library
+    GraphicItem upright = field("UPRIGHT", {10, 12});
+    upright.angle = 90, upright.v_justify = 1;  // vertical in the library
+    c.graphics = {flat, upright};
+    Schematic s = oneSheet();
+    s.components.push_back(c);
+    RecordingPainter p = render(s);
+    EXPECT_EQ(p.text("FLAT").v, -1);    // bottom-justified: above its anchor
+    EXPECT_EQ(p.text("UPRIGHT").v, 1);  // measured: KiCad puts these on the other side
+    EXPECT_EQ(p.text("UPRIGHT").angle, 90);
+    // At rotation 90 the stored angle 90 is the library's horizontal text turned.
+    s.components[0].rotation = 90;
+    s.components[0].graphics[1].v_justify = 0;
+    PaintCall turned = render(s).text("UPRIGHT");
+    EXPECT_EQ(turned.angle, 90);
+    EXPECT_EQ(turned.v, 0);
+
+    Schematic f = oneSheet();
+    const std::pair<double, double> cases[] = {{0, 0}, {180, 0}, {90, 90}, {270, 90}, {30, 30}};
+    for (auto [written, drawn] : cases) {
+        TextItem tx;
+        tx.text = "T" + std::to_string(int(written)), tx.angle = written, tx.h_justify = 1, tx.v_justify = 1;
+        f.texts.push_back(tx);
+    }
+    RecordingPainter fp = render(f);
+    for (auto [written, drawn] : cases) {
+        PaintCall call = fp.text("T" + std::to_string(int(written)));
+        EXPECT_EQ(call.angle, drawn) << written;
+        EXPECT_EQ(call.h, 1);
+        EXPECT_EQ(call.v, -1);  // bottom-justified: above the anchor
+        EXPECT_NEAR(call.size, 1.27 * 1.37, 1e-12);
+    }
+}
+
+TEST(RenderText, PinNamesInsideOrBesideAndNumbersOpposite) {
+    // Four pins pointing into a body centred on (0, 0): from the left, right, top and bottom.
+    auto placed = [](Point pos, Point end, double angle, const char* name, const char* number) {
+        Pin p = pin(pos, end, name, number, -1);
+        p.angle = angle;
+        return p;
+    };
+    Component c;
+    c.pins = {placed({-5, 0}, {-2.46, 0}, 0, "LEFT", "1"), placed({5, 0}, {2.46, 0}, 180, "RIGHT", "2"),
+              placed({0, -5}, {0, -2.46}, 90, "TOP", "3"), placed({0, 5}, {0, 2.46}, 270, "BOT", "4")};
+    c.pins[1].name_size = 0.508;
+    c.pins[1].number_size = 1.5;
+    LibSymbol lib;
+    lib.name = "Chip";
+    lib.pin_name_offset = 1.016;
+    Schematic s = withLibrary(c, lib);
+    RecordingPainter p = render(s);
+    PaintCall left = p.text("LEFT"), right = p.text("RIGHT"), top = p.text("TOP"), bot = p.text("BOT");
+    EXPECT_NEAR(left.points[0].x, -2.46 + 1.016, 1e-9);
+    EXPECT_EQ(left.h, -1);  // runs on into the body
+    EXPECT_EQ(left.v, 0);
+    EXPECT_EQ(left.angle, 0);
+    EXPECT_NEAR(right.points[0].x, 2.46 - 1.016, 1e-9);
+    EXPECT_EQ(right.h, 1);
+    EXPECT_NEAR(right.size, 0.508 * 1.37, 1e-12);
+    EXPECT_NEAR(top.points[0].y, -2.46 + 1.016, 1e-9);  // pin angle 90 points down the screen into the body
+    EXPECT_EQ(top.angle, 90);
+    EXPECT_EQ(top.h, 1);  // reading up, ending before the pin
+    EXPECT_NEAR(bot.points[0].y, 2.46 - 1.016, 1e-9);
+    EXPECT_EQ(bot.h, -1);
+    PaintCall one = p.text("1"), two = p.text("2"), three = p.text("3");
+    EXPECT_NEAR(one.points[0].x, (-5 - 2.46) / 2, 1e-9);
+    EXPECT_EQ(one.h, 0);
+    EXPECT_EQ(one.v, -1);  // above the line
+    EXPECT_NEAR(two.size, 1.5 * 1.37, 1e-12);
+    EXPECT_EQ(three.angle, 90);
+    EXPECT_EQ(three.v, -1);  // left of a vertical line
+    EXPECT_NEAR(one.size, 0.8 * 1.37, 1e-12);
+    EXPECT_NEAR(left.size, 0.9 * 1.37, 1e-12);
+
+    // Emphasised pins keep their number's side.
+    s.components[0].pins[0].net = 3;
+    Highlight h;
+    h.nets = {3};
+    EXPECT_EQ(render(s, {}, &h).text("1").v, -1);
+
+    // Offset 0: names above (left of) the line, numbers below (right of) it, both centred on the pin.
+    s.lib_symbols[0]->pin_name_offset = 0;
+    RecordingPainter z = render(s);
+    EXPECT_NEAR(z.text("LEFT").points[0].x, (-5 - 2.46) / 2, 1e-9);
+    EXPECT_EQ(z.text("LEFT").h, 0);
+    EXPECT_EQ(z.text("LEFT").v, -1);
+    EXPECT_EQ(z.text("1").v, 1);
+    EXPECT_EQ(z.text("TOP").v, -1);
+    EXPECT_EQ(z.text("3").v, 1);
+}
+
+TEST(RenderText, PinTextHideFlags) {
+    Component c;
+    c.pins = {pin({0, 0}, {2.54, 0}, "A", "1", -1), pin({0, 5}, {2.54, 5}, "B", "2", -1)};
+    c.pins[1].name_hidden = true;
+    c.pins[1].number_hidden = true;
+    LibSymbol lib;
+    lib.name = "R";
+    Schematic s = withLibrary(c, lib);
+    auto texts = [&](const Settings& cfg = {}) {
+        std::string all;
+        for (const PaintCall& call : render(s, cfg).ofKind("text")) all += call.text + " ";
+        return all;
+    };
+    EXPECT_EQ(texts(), "1 A ");
+    s.lib_symbols[0]->hide_pin_numbers = true;
+    EXPECT_EQ(texts(), "A ");
+    s.lib_symbols[0]->hide_pin_names = true;
+    EXPECT_EQ(texts(), "");
+    EXPECT_EQ(render(s).count("line"), 2);  // the pin lines stay
+    s.lib_symbols[0]->hide_pin_names = false;
+    Settings noNames;
+    noNames.show_pin_names = false;
+    EXPECT_EQ(texts(noNames), "");
+
+    // Eagle pins say it in their shape.
+    Schematic e = oneSheet();
+    e.format = "eagle";
+    Component ec;
+    ec.pins = {pin({0, 0}, {2.54, 0}, "Q", "1", -1), pin({0, 5}, {2.54, 5}, "NN", "2", -1),
+               pin({0, 9}, {2.54, 9}, "NU", "3", -1), pin({0, 12}, {2.54, 12}, "P", "4", -1)};
+    ec.pins[0].shape = "line|quiet";
+    ec.pins[1].shape = "dot|noname";
+    ec.pins[2].shape = "line|nonum";
+    e.components.push_back(ec);
+    std::string all;
+    for (const PaintCall& call : render(e).ofKind("text")) all += call.text + " ";
+    EXPECT_EQ(all, "2 NU 4 P ");
+}
+
+TEST(RenderText, SheetPinsOnceInsideTheBox) {
+    Schematic s = oneSheet();
+    SheetSymbol sym;
+    sym.name = "Sub", sym.file = "sub.kicad_sch", sym.position = {10, 10}, sym.size = {20, 20};
+    s.labels = {label(SheetPin, "E", {30, 15}, 0), label(SheetPin, "N", {15, 10}, 90),
+                label(SheetPin, "W", {10, 20}, 180), label(SheetPin, "S", {20, 30}, 270),
+                label(SheetPin, "ODD", {30, 25}, 45)};
+    for (int i = 0; i < 5; ++i) sym.pins.push_back(i);
+    s.sheet_symbols.push_back(sym);
+    RecordingPainter p = render(s);
+    const double k = 1.15 * 1.27;
+    struct Want {
+        const char* text;
+        double x, y, angle;
+        int h;
+    } wants[] = {{"E", 30 - k, 15, 0, 1},
+                 {"N", 15, 10 + k, 90, 1},
+                 {"W", 10 + k, 20, 0, -1},
+                 {"S", 20, 30 - k, 90, -1},
+                 {"ODD", 30 - k, 25, 0, 1}};
+    for (const Want& w : wants) {
+        int seen = 0;
+        for (const PaintCall& c : p.ofKind("text"))
+            if (c.text == w.text) {
+                ++seen;
+                EXPECT_NEAR(c.points[0].x, w.x, 1e-9) << w.text;
+                EXPECT_NEAR(c.points[0].y, w.y, 1e-9) << w.text;
+                EXPECT_EQ(c.angle, w.angle) << w.text;
+                EXPECT_EQ(c.h, w.h) << w.text;
+                EXPECT_EQ(c.v, 0);
+                EXPECT_FALSE(c.bold);
+            }
+        EXPECT_EQ(seen, 1) << w.text;
+    }
+    PaintCall name = p.text("Sub"), file = p.text("File: sub.kicad_sch");
+    EXPECT_EQ(name.v, -1);  // above the box
+    EXPECT_DOUBLE_EQ(name.points[0].y, 9.4);
+    EXPECT_EQ(file.v, 1);  // below it
+    EXPECT_DOUBLE_EQ(file.points[0].y, 31);
+    s.sheet_symbols[0].file.clear();
+    EXPECT_EQ(render(s).count("text"), 6);  // no "File: " alone
+}
+
+TEST(RenderText, LabelsReadableAndOffsetPastTheirFlag) {
+    Schematic s = oneSheet();
+    for (int r : {0, 90, 180, 270}) {
+        s.labels.push_back(label(Local, "L" + std::to_string(r), {10, 10}, r));
+        s.labels.push_back(label(Global, "G" + std::to_string(r), {50, 50}, r));
+    }
+    s.labels.push_back(label(Hierarchical, "H45", {70, 70}, 45));
+    s.labels.back().size = 2;
+    RecordingPainter p = render(s);
+    const double k = 1.15 * 1.27;
+    for (int r : {0, 90, 180, 270}) {
+        PaintCall l = p.text("L" + std::to_string(r)), g = p.text("G" + std::to_string(r));
+        const double angle = r == 0 || r == 180 ? 0 : 90;
+        const int h = r == 0 || r == 90 ? -1 : 1;
+        EXPECT_EQ(l.angle, angle) << r;
+        EXPECT_EQ(l.h, h) << r;
+        EXPECT_EQ(l.v, -1) << r;
+        EXPECT_DOUBLE_EQ(l.points[0].x, 10);
+        EXPECT_FALSE(l.bold);
+        EXPECT_EQ(g.angle, angle) << r;
+        EXPECT_EQ(g.h, h) << r;
+        EXPECT_EQ(g.v, 0) << r;
+        EXPECT_TRUE(g.bold);
+        const double ox = r == 0 ? 1 : r == 180 ? -1 : 0, oy = r == 90 ? -1 : r == 270 ? 1 : 0;
+        EXPECT_NEAR(g.points[0].x, 50 + k * ox, 1e-9) << r;
+        EXPECT_NEAR(g.points[0].y, 50 + k * oy, 1e-9) << r;
+        EXPECT_NEAR(g.size, 1.27 * 1.37, 1e-12);
+    }
+    PaintCall odd = p.text("H45");
+    EXPECT_EQ(odd.angle, 45);
+    EXPECT_EQ(odd.h, -1);
+    EXPECT_DOUBLE_EQ(odd.points[0].x, 70);
+    EXPECT_NEAR(odd.size, 2 * 1.37, 1e-12);
+    EXPECT_EQ(linesAt(p, {50, 50}).size(), 4u);  // the ticks stay
+}
+
+TEST(RenderText, UnitLetterAfterTheReference) {
+    Component c;
+    c.reference = "U2";
+    c.unit = 1;
+    c.fields = {field("U2", {0, 0}), field("U2", {0, 5})};
+    LibSymbol lib;
+    lib.name = "74LS125";
+    LibPin p1, p2;
+    p1.unit = 1, p2.unit = 4;
+    lib.pins = {p1, p2};
+    Schematic s = withLibrary(c, lib);
+    auto firstText = [&] { return render(s).ofKind("text")[0].text; };
+    EXPECT_EQ(firstText(), "U2A");
+    EXPECT_EQ(render(s).ofKind("text")[1].text, "U2");  // only the first field
+    s.components[0].unit = 4;
+    EXPECT_EQ(firstText(), "U2D");
+    s.components[0].unit = 26;
+    EXPECT_EQ(firstText(), "U2Z");
+    s.components[0].unit = 27;
+    EXPECT_EQ(firstText(), "U2AA");
+    s.components[0].unit = 28;
+    EXPECT_EQ(firstText(), "U2AB");
+    s.components[0].fields[0].text = "U?";  // not the reference
+    EXPECT_EQ(firstText(), "U?");
+    s.components[0].fields[0].text = "U2";
+    s.lib_symbols[0]->pins[1].unit = 0;  // a single-unit symbol
+    EXPECT_EQ(firstText(), "U2");
 }

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+
+#include "run_netloom.h"
 #include "svg_painter.h"
 
 using namespace nl;
@@ -16,7 +20,7 @@ Schematic emptyDesign() {
 
 TEST(Svg, EmptySheetDocument) {
     Schematic s = emptyDesign();
-    std::string doc = renderSvg(s, 0, RenderSettings{}, nullptr, 2000);
+    std::string doc = renderSvg(s, 0, Settings{}, nullptr, 2000);
     const std::string head =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"2000\" height=\"2000\" viewBox=\"0 0 2000 2000\">\n"
@@ -27,9 +31,9 @@ TEST(Svg, EmptySheetDocument) {
 
     // Height follows the box's aspect, rounded half away from zero.
     s.sheets[0].bbox = {0, 0, 100, 50};  // margin 6: box 112 x 62
-    std::string wide = renderSvg(s, 0, RenderSettings{}, nullptr, 1000);
+    std::string wide = renderSvg(s, 0, Settings{}, nullptr, 1000);
     EXPECT_NE(wide.find("width=\"1000\" height=\"554\" viewBox=\"0 0 1000 554\""), std::string::npos);  // 553.57
-    RenderSettings light;
+    Settings light;
     light.theme = "Light";
     EXPECT_NE(renderSvg(s, 0, light, nullptr, 100).find("fill=\"#ffffff\""), std::string::npos);
 }
@@ -92,4 +96,43 @@ TEST(Svg, TextElements) {
         "<text x=\"20.246\" y=\"42.712\" font-size=\"2\" fill=\"#000000\" fill-opacity=\"1\" text-anchor=\"end\" "
         "font-family=\"monospace\" transform=\"rotate(-45.5 20.25 40.91)\">X</text>\n";
     EXPECT_EQ(p.body(), expected);
+}
+
+TEST(Svg, CommandWritesTheRootSheet) {
+    const std::string dir = ::testing::TempDir();
+    const std::string path = dir + "netloom_svg_cmd.svg";
+    const std::string settings = dir + "netloom_svg_settings.json";
+    {
+        std::ofstream(settings) << "{\"theme\": \"paper\", \"show_grid\": true}";
+    }
+    nltest::RunResult r = nltest::runNetloom({"--svg", "sample", path}, {"NETLOOM_SETTINGS=" + settings});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string svg = nltest::slurp(path);
+    EXPECT_EQ(r.out, "Wrote " + path + " (" + std::to_string(svg.size()) + " bytes)\n");
+    EXPECT_EQ(svg.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg ", 0), 0u);
+    EXPECT_NE(svg.find(" width=\"2000\" "), std::string::npos);
+    EXPECT_NE(svg.find("fill=\"#faf5e6\""), std::string::npos);  // the paper theme's background
+    EXPECT_NE(svg.find("stroke=\"#e0d9bf\""), std::string::npos);  // its grid
+    std::remove(path.c_str());
+
+    // A broken settings file leaves the defaults in force, silently.
+    {
+        std::ofstream(settings) << "{\"theme\": ";
+    }
+    r = nltest::runNetloom({"--svg", "--sample", path}, {"NETLOOM_SETTINGS=" + settings});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(nltest::slurp(path).find("fill=\"#0c0e11\""), std::string::npos);
+    std::remove(path.c_str());
+    std::remove(settings.c_str());
+
+    r = nltest::runNetloom({"--svg", "sample", "/nonexistent-dir/out.svg"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Cannot write /nonexistent-dir/out.svg\n");
+    EXPECT_EQ(r.out, "");
+    r = nltest::runNetloom({"--svg", "/nonexistent-dir/in.kicad_sch", path});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("Error: ", 0), 0u);
+    r = nltest::runNetloom({"--svg", "sample"});
+    EXPECT_EQ(r.status, 1);  // too few arguments: usage
 }

@@ -3,10 +3,13 @@
 #if NETLOOM_HAVE_CAIRO
 
 #include <fontconfig/fontconfig.h>
+#include <png.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <numbers>
+#include <vector>
 
 namespace nl {
 
@@ -224,44 +227,107 @@ void CairoPainter::popClip() {
     --clip_depth_;
 }
 
-SurfacePtr renderSheetImage(const Schematic& s, int sheet, const RenderSettings& settings, const Highlight* highlight,
-                            int width_px, std::string* error) {
-    const BBox box = sheetViewBox(s, sheet);
-    const double scale = width_px / std::max(box.max_x - box.min_x, 1.0);
-    const double height = std::round((box.max_y - box.min_y) * scale);
-    if (width_px <= 0 || width_px > kMaxImageSide || !(height >= 1 && height <= kMaxImageSide)) {
+namespace {
+
+// The view rectangle drawn onto a new w x h image at `scale` pixels per millimetre.
+SurfacePtr drawImage(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
+                     const BBox& view, double scale, double w, double h, std::string* error) {
+    if (!(w >= 1 && w <= kMaxImageSide && h >= 1 && h <= kMaxImageSide) || !(scale > 0 && std::isfinite(scale))) {
         if (error) *error = "image size out of range";
         return nullptr;
     }
-    SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width_px, static_cast<int>(height)));
+    SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(w), static_cast<int>(h)));
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) {
         if (error) *error = cairo_status_to_string(cairo_surface_status(surface.get()));
         return nullptr;
     }
     cairo_t* cr = cairo_create(surface.get());
     cairo_scale(cr, scale, scale);
-    cairo_translate(cr, -box.min_x, -box.min_y);
+    cairo_translate(cr, -view.min_x, -view.min_y);
     {
         const Theme& theme = themeByName(settings.theme);
         RenderContext ctx{&settings, &theme};
         CairoPainter painter(cr, scale);
-        renderSheet(ctx, painter, s, sheet, box, highlight);
+        renderSheet(ctx, painter, s, sheet, view, highlight);
     }
     cairo_destroy(cr);
     cairo_surface_flush(surface.get());
     return surface;
 }
 
-bool renderSheetPng(const Schematic& s, int sheet, const RenderSettings& settings, const Highlight* highlight,
-                    int width_px, const std::string& path, std::string* error) {
-    SurfacePtr image = renderSheetImage(s, sheet, settings, highlight, width_px, error);
-    if (!image) return false;
-    cairo_status_t st = cairo_surface_write_to_png(image.get(), path.c_str());
-    if (st != CAIRO_STATUS_SUCCESS) {
-        if (error) *error = "cannot write " + path + ": " + cairo_status_to_string(st);
+}  // namespace
+
+SurfacePtr renderSheetImage(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
+                            int width_px, std::string* error) {
+    const BBox box = sheetViewBox(s, sheet);
+    const double scale = width_px / std::max(box.max_x - box.min_x, 1.0);
+    return drawImage(s, sheet, settings, highlight, box, scale, width_px, std::round((box.max_y - box.min_y) * scale),
+                     error);
+}
+
+SurfacePtr renderRegionImage(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
+                             const BBox& region, double px_per_mm, std::string* error) {
+    return drawImage(s, sheet, settings, highlight, region, px_per_mm,
+                     std::round((region.max_x - region.min_x) * px_per_mm),
+                     std::round((region.max_y - region.min_y) * px_per_mm), error);
+}
+
+// Cairo's own PNG writer compresses hard and takes several times longer than
+// drawing the sheet; drawings are mostly flat colour, so the fastest zlib level
+// with the "sub" filter keeps files small at a fraction of the time.
+bool writePng(cairo_surface_t* image, const std::string& path, std::string* error) {
+    const int w = cairo_image_surface_get_width(image), h = cairo_image_surface_get_height(image);
+    const int stride = cairo_image_surface_get_stride(image);
+    cairo_surface_flush(image);
+    const unsigned char* data = cairo_image_surface_get_data(image);
+    std::FILE* const f = std::fopen(path.c_str(), "wb");
+    if (!f) {
+        if (error) *error = "cannot write " + path;
         return false;
     }
-    return true;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    std::vector<unsigned char> row(static_cast<size_t>(w) * 4);
+    if (!png || !info || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        std::fclose(f);
+        if (error) *error = "cannot write " + path + ": PNG encoding failed";
+        return false;
+    }
+    png_init_io(png, f);
+    png_set_compression_level(png, 1);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+    png_set_IHDR(png, info, w, h, 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < h; ++y) {
+        // Cairo keeps native-endian premultiplied ARGB; PNG wants straight RGBA bytes.
+        const uint32_t* px = reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride);
+        for (int x = 0; x < w; ++x) {
+            const uint32_t v = px[x];
+            const unsigned a = v >> 24;
+            unsigned char* out = &row[static_cast<size_t>(x) * 4];
+            for (int c = 0; c < 3; ++c) {
+                const unsigned premultiplied = (v >> (16 - 8 * c)) & 0xff;
+                out[c] = static_cast<unsigned char>(
+                    a == 255 || a == 0 ? premultiplied : std::min(255u, (premultiplied * 255 + a / 2) / a));
+            }
+            out[3] = static_cast<unsigned char>(a);
+        }
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    const bool closed = std::fclose(f) == 0;
+    if (!closed && error) *error = "cannot write " + path;
+    return closed;
+}
+
+bool renderSheetPng(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight, int width_px,
+                    const std::string& path, std::string* error) {
+    SurfacePtr image = renderSheetImage(s, sheet, settings, highlight, width_px, error);
+    if (!image) return false;
+    return writePng(image.get(), path, error);
 }
 
 }  // namespace nl

@@ -75,12 +75,19 @@ using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
 // One sheet on a new ARGB image width_px wide, framed and scaled as the SVG
 // export frames it (sheetViewBox, height by its aspect). Null with a message
 // in error when the image cannot be made.
-SurfacePtr renderSheetImage(const Schematic& s, int sheet, const RenderSettings& settings, const Highlight* highlight,
+SurfacePtr renderSheetImage(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
                             int width_px, std::string* error);
 
+// A region of a sheet (millimetres) at px_per_mm, for close-ups.
+SurfacePtr renderRegionImage(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
+                             const BBox& region, double px_per_mm, std::string* error);
+
+// An ARGB image surface as an RGBA PNG file; false with a message on failure.
+bool writePng(cairo_surface_t* image, const std::string& path, std::string* error);
+
 // renderSheetImage written to a PNG file; false with a message on failure.
-bool renderSheetPng(const Schematic& s, int sheet, const RenderSettings& settings, const Highlight* highlight,
-                    int width_px, const std::string& path, std::string* error);
+bool renderSheetPng(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight, int width_px,
+                    const std::string& path, std::string* error);
 
 }  // namespace nl
 

@@ -6,18 +6,16 @@
 #include "schematic_open.h"
 
 using namespace nl;
+
+// Records are built with designated initializers naming only what a case needs.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 using nlohmann::json;
 
 namespace {
 
 Component part(const std::string& ref, const std::string& value, const std::string& footprint = "",
                const std::string& lib = "Device:R") {
-    Component c;
-    c.reference = ref;
-    c.value = value;
-    c.footprint = footprint;
-    c.lib_id = lib;
-    return c;
+    return {.reference = ref, .value = value, .footprint = footprint, .lib_id = lib};
 }
 
 std::string refsOf(const BomGroup& g) {
@@ -82,27 +80,14 @@ TEST(Bom, GroupsQuantitiesAndOrder) {
 TEST(Netlist, SkipsBusesAndPowerSymbolPins) {
     Schematic s;
     s.title = "Demo";
-    Component r = part("R1", "1k");
-    Pin p1, p2;
-    p1.number = "1";
-    p1.name = "~";
-    p2.number = "2";
-    p2.name = "B";
-    p2.type = "input";
-    r.pins = {p1, p2};
-    Component pwr = part("#PWR01", "GND", "", "power:GND");
-    pwr.power_symbol = true;
-    pwr.pins = {p1};
-    s.components = {r, pwr};
-    Net gnd, sig, bus;
-    gnd.name = "GND";
-    gnd.power = true;
-    gnd.pins = {{1, 0}};
-    sig.name = "SIG";
-    sig.pins = {{0, 1}, {0, 0}};
-    bus.name = "Bus-3";
-    bus.bus = true;
-    s.nets = {gnd, bus, sig};
+    const Pin p1{.name = "~", .number = "1"}, p2{.name = "B", .number = "2", .type = "input"};
+    s.components = {part("R1", "1k"), part("#PWR01", "GND", "", "power:GND")};
+    s.components[0].pins = {p1, p2};
+    s.components[1].pins = {p1};
+    s.components[1].power_symbol = true;
+    s.nets = {{.name = "GND", .power = true, .pins = {{1, 0}}},
+              {.name = "Bus-3", .bus = true},
+              {.name = "SIG", .pins = {{0, 1}, {0, 0}}}};
     EXPECT_EQ(netlistText(s),
               "# Netloom netlist for Demo\n# 3 nets, 2 components\n\nGND  [power]\nSIG\n    R1.2  B  input\n"
               "    R1.1  ~  passive\n");
@@ -110,35 +95,21 @@ TEST(Netlist, SkipsBusesAndPowerSymbolPins) {
 
 TEST(ReportJson, OptionalKeysAndFullForms) {
     Schematic s;
-    Sheet sheet;
-    sheet.name = "Root";
-    s.sheets = {sheet};
+    s.sheets = {{.name = "Root"}};
     Component c = part("U1", "LM358", "SOIC-8", "Amp:LM358");
     c.datasheet = "~";
     c.properties = {{"MPN", "LM358DR"}};
-    Pin a, b;
-    a.number = "1";
-    a.name = "OUT";
-    a.type = "output";
-    a.net = 0;
-    b.number = "2";
-    b.no_connect = true;
-    b.hidden = true;
-    c.pins = {a, b};
     c.position = {12.346, -0.001};
+    c.pins = {{.name = "OUT", .number = "1", .type = "output", .net = 0},
+              {.number = "2", .no_connect = true, .hidden = true}};
     s.components = {c};
-    Net n;
-    n.name = "OUT";
-    n.name_source = "label";
-    n.pins = {{0, 0}};
-    n.sheets = {0};
-    n.labels = {0};
-    n.aliases = {"AMP_OUT"};
-    s.nets = {n};
-    Label l;
-    l.kind = SheetPin;
-    l.text = "OUT";
-    s.labels = {l};
+    s.nets = {{.name = "OUT",
+               .name_source = "label",
+               .pins = {{0, 0}},
+               .labels = {0},
+               .sheets = {0},
+               .aliases = {"AMP_OUT"}}};
+    s.labels = {{.kind = SheetPin, .text = "OUT"}};
 
     EXPECT_EQ(dumpJson(pinToJson(s, 0, 0)), R"({"name":"OUT","net":"OUT","net_pins":1,"number":"1","type":"output"})");
     EXPECT_EQ(dumpJson(pinToJson(s, 0, 1)),

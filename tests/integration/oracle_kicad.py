@@ -8,7 +8,8 @@
    --list-nets` exits with 0 and prints no error.
 2. Every such design that has a board file is dumped with `netloom --json` and
    measured by ../shared/tools/board_oracle.py against the board. A design
-   fails when any dump net joins two board nets (merged), or when less than
+   fails when any dump net joins two board nets (merged), when a board net is
+   spread over several dump nets (split), or when less than
    90% of the board's pad pairs are found in the dump (custom_pads_test is
    exempt from the overlap rule: its board has pads that no symbol has).
 
@@ -99,6 +100,8 @@ def main():
             rows.append(row)
             if row[4] > 0:
                 failures.append('%s: %d merged net(s)' % (name, row[4]))
+            if row[5]:
+                failures.append('%s: %d split net(s)' % (name, row[5]))
             if row[6] < MIN_OVERLAP and name.split('/')[-1] not in OVERLAP_EXEMPT:
                 failures.append('%s: overlap %.1f%% is below %.0f%%' % (name, row[6], MIN_OVERLAP))
 

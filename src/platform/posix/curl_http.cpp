@@ -1,7 +1,13 @@
 // The HTTP client on POSIX systems: libcurl, one easy handle per request.
 // Proxy variables (http_proxy, https_proxy, no_proxy) and certificate checks
 // are libcurl's defaults; redirects are not followed and nothing is retried.
+//
+// libcurl is loaded on the first request rather than linked: it drags in some
+// thirty shared libraries (TLS, LDAP, Kerberos, ...), and loading them would
+// cost every headless command a noticeable share of its run time.
+#define CURL_DISABLE_TYPECHECK 1
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <chrono>
@@ -13,6 +19,50 @@
 namespace nl {
 
 namespace {
+
+struct CurlApi {
+    decltype(&::curl_global_init) global_init = nullptr;
+    decltype(&::curl_easy_init) easy_init = nullptr;
+    decltype(&::curl_easy_cleanup) easy_cleanup = nullptr;
+    decltype(&::curl_easy_setopt) easy_setopt = nullptr;
+    decltype(&::curl_easy_perform) easy_perform = nullptr;
+    decltype(&::curl_easy_getinfo) easy_getinfo = nullptr;
+    decltype(&::curl_slist_append) slist_append = nullptr;
+    decltype(&::curl_slist_free_all) slist_free_all = nullptr;
+    decltype(&::curl_url) url = nullptr;
+    decltype(&::curl_url_cleanup) url_cleanup = nullptr;
+    decltype(&::curl_url_set) url_set = nullptr;
+    decltype(&::curl_url_get) url_get = nullptr;
+    decltype(&::curl_free) free = nullptr;
+};
+
+template <typename F>
+bool bind(void* lib, const char* name, F& fn) {
+    fn = reinterpret_cast<F>(dlsym(lib, name));
+    return fn != nullptr;
+}
+
+// Loads libcurl and initialises it once; null when it is not installed.
+const CurlApi* curlApi() {
+    static std::once_flag once;
+    static CurlApi api;
+    static bool ready = false;
+    std::call_once(once, [] {
+        void* lib = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+        if (!lib) lib = dlopen("libcurl.so", RTLD_NOW | RTLD_LOCAL);
+        if (!lib) return;
+        ready = bind(lib, "curl_global_init", api.global_init) && bind(lib, "curl_easy_init", api.easy_init) &&
+                bind(lib, "curl_easy_cleanup", api.easy_cleanup) && bind(lib, "curl_easy_setopt", api.easy_setopt) &&
+                bind(lib, "curl_easy_perform", api.easy_perform) &&
+                bind(lib, "curl_easy_getinfo", api.easy_getinfo) &&
+                bind(lib, "curl_slist_append", api.slist_append) &&
+                bind(lib, "curl_slist_free_all", api.slist_free_all) && bind(lib, "curl_url", api.url) &&
+                bind(lib, "curl_url_cleanup", api.url_cleanup) && bind(lib, "curl_url_set", api.url_set) &&
+                bind(lib, "curl_url_get", api.url_get) && bind(lib, "curl_free", api.free) &&
+                api.global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    });
+    return ready ? &api : nullptr;
+}
 
 // The same limits as the Windows client's URL buffers, so both refuse the same URLs.
 constexpr size_t kMaxHostBytes = 255;
@@ -45,7 +95,7 @@ int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     auto* t = static_cast<Transfer*>(user);
     if (t->timeout_us <= 0) return 0;
     curl_off_t connected_us = 0;
-    curl_easy_getinfo(t->curl, t->secure ? CURLINFO_APPCONNECT_TIME_T : CURLINFO_CONNECT_TIME_T, &connected_us);
+    curlApi()->easy_getinfo(t->curl, t->secure ? CURLINFO_APPCONNECT_TIME_T : CURLINFO_CONNECT_TIME_T, &connected_us);
     if (connected_us <= 0) return 0;
     const long long elapsed_us =
         std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t->start).count();
@@ -54,27 +104,20 @@ int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return 1;
 }
 
-bool curlReady() {
-    static std::once_flag once;
-    static bool ready = false;
-    std::call_once(once, [] { ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
-    return ready;
-}
-
 struct UrlParts {
     bool ok = false;
     bool secure = false;
 };
 
-UrlParts checkUrl(const std::string& url) {
+UrlParts checkUrl(const CurlApi& api, const std::string& url) {
     UrlParts parts;
-    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> handle(curl_url(), &curl_url_cleanup);
-    if (!handle || curl_url_set(handle.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) return parts;
+    std::unique_ptr<CURLU, decltype(api.url_cleanup)> handle(api.url(), api.url_cleanup);
+    if (!handle || api.url_set(handle.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) return parts;
     auto get = [&](CURLUPart part, std::string& out) {
         char* text = nullptr;
-        if (curl_url_get(handle.get(), part, &text, 0) != CURLUE_OK) return false;
+        if (api.url_get(handle.get(), part, &text, 0) != CURLUE_OK) return false;
         out = text;
-        curl_free(text);
+        api.free(text);
         return true;
     };
     std::string scheme, host, path, query;
@@ -95,16 +138,18 @@ std::string failure(long code) { return "request failed (WinINet error " + std::
 HttpResponse platformHttpRequest(const std::string& method, const std::string& url, const std::string& body,
                                  const std::vector<std::string>& headers, int timeout_sec) {
     HttpResponse result;
-    const UrlParts parts = checkUrl(url);
+    const CurlApi* apiPtr = curlApi();
+    if (!apiPtr) {
+        result.error = "InternetOpen failed";
+        return result;
+    }
+    const CurlApi& api = *apiPtr;
+    const UrlParts parts = checkUrl(api, url);
     if (!parts.ok) {
         result.error = "bad URL: " + url;
         return result;
     }
-    if (!curlReady()) {
-        result.error = "InternetOpen failed";
-        return result;
-    }
-    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
+    std::unique_ptr<CURL, decltype(api.easy_cleanup)> curl(api.easy_init(), api.easy_cleanup);
     if (!curl) {
         result.error = "InternetOpen failed";
         return result;
@@ -116,11 +161,11 @@ HttpResponse platformHttpRequest(const std::string& method, const std::string& u
         // A line end inside a value (a pasted key, say) would start a header of its own.
         const std::string clean = line.substr(0, line.find_first_of("\r\n"));
         hasExpect = hasExpect || clean.rfind("Expect:", 0) == 0;
-        list = curl_slist_append(list, clean.c_str());
+        list = api.slist_append(list, clean.c_str());
     }
     // libcurl would otherwise wait for "100 Continue" before sending a large body.
-    if (!hasExpect) list = curl_slist_append(list, "Expect:");
-    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headerList(list, &curl_slist_free_all);
+    if (!hasExpect) list = api.slist_append(list, "Expect:");
+    std::unique_ptr<curl_slist, decltype(api.slist_free_all)> headerList(list, api.slist_free_all);
 
     Transfer t;
     t.curl = curl.get();
@@ -129,31 +174,31 @@ HttpResponse platformHttpRequest(const std::string& method, const std::string& u
     t.timeout_us = static_cast<long long>(timeout) * 1000000;
 
     CURL* c = curl.get();
-    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_USERAGENT, "Netloom/1.0");
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headerList.get());
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    if (timeout > 0) curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, timeout);
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, onBody);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
-    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, onProgress);
-    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &t);
+    api.easy_setopt(c, CURLOPT_URL, url.c_str());
+    api.easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    api.easy_setopt(c, CURLOPT_USERAGENT, "Netloom/1.0");
+    api.easy_setopt(c, CURLOPT_HTTPHEADER, headerList.get());
+    api.easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    if (timeout > 0) api.easy_setopt(c, CURLOPT_CONNECTTIMEOUT, timeout);
+    api.easy_setopt(c, CURLOPT_WRITEFUNCTION, onBody);
+    api.easy_setopt(c, CURLOPT_WRITEDATA, &t);
+    api.easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    api.easy_setopt(c, CURLOPT_XFERINFOFUNCTION, onProgress);
+    api.easy_setopt(c, CURLOPT_XFERINFODATA, &t);
     if (!body.empty() || method == "POST") {
-        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-        curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
-        if (method != "POST") curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, method.c_str());
+        api.easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+        api.easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
+        if (method != "POST") api.easy_setopt(c, CURLOPT_CUSTOMREQUEST, method.c_str());
     } else if (method == "HEAD") {
-        curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
+        api.easy_setopt(c, CURLOPT_NOBODY, 1L);
     } else if (method != "GET") {
-        curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, method.c_str());
+        api.easy_setopt(c, CURLOPT_CUSTOMREQUEST, method.c_str());
     }
 
     t.start = std::chrono::steady_clock::now();
-    const CURLcode code = curl_easy_perform(c);
+    const CURLcode code = api.easy_perform(c);
     long status = 0;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    api.easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
     if (code == CURLE_OK || status > 0) {
         // Once the status line has arrived, a body cut short is kept as it is.
         result.status = static_cast<int32_t>(status);

@@ -920,3 +920,37 @@ TEST(RenderText, UnitLetterAfterTheReference) {
     s.lib_symbols[0]->pins[1].unit = 0;  // a single-unit symbol
     EXPECT_EQ(firstText(), "U2");
 }
+
+TEST(RenderText, PinShapesBubbleAndClock) {
+    Component c;
+    c.pins = {pin({0, 0}, {2.54, 0}, "", "", -1), pin({0, 5}, {2.54, 5}, "", "", -1),
+              pin({0, 10}, {2.54, 10}, "", "", -1), pin({10, 0}, {10, 2.54}, "", "", -1)};
+    c.pins[0].shape = "line";
+    c.pins[1].shape = "inverted";
+    c.pins[2].shape = "inverted_clock";
+    c.pins[3].shape = "clock";
+    Schematic s = oneSheet();
+    s.components.push_back(c);
+    RecordingPainter p = render(s);
+    auto circles = p.ofKind("circle");
+    ASSERT_EQ(circles.size(), 2u);
+    EXPECT_NEAR(circles[0].points[0].x, 2.54 - 0.635, 1e-9);  // touching the body from outside
+    EXPECT_NEAR(circles[0].points[0].y, 5, 1e-9);
+    EXPECT_DOUBLE_EQ(circles[0].radius, 0.635);
+    EXPECT_FALSE(circles[0].has_brush);
+    EXPECT_TRUE(circles[0].has_pen);
+    auto wedges = p.ofKind("polyline");
+    ASSERT_EQ(wedges.size(), 2u);
+    EXPECT_FALSE(wedges[1].closed);
+    EXPECT_NEAR(wedges[1].points[1].y, 2.54 + 0.635, 1e-9);  // its tip inside the body
+    EXPECT_NEAR(wedges[1].points[0].x, 10 - 0.635, 1e-9);
+    EXPECT_NEAR(wedges[1].points[2].x, 10 + 0.635, 1e-9);
+    // An emphasised pin draws it in the highlight colour, before the dot at its end.
+    Highlight h;
+    h.components = {0};
+    RecordingPainter hp = render(s, {}, &h);
+    auto hc = hp.ofKind("circle");
+    ASSERT_EQ(hc.size(), 6u);  // two bubbles and four dots
+    EXPECT_TRUE(sameColor(hc[1].pen, themeByName("dark").highlight));
+    EXPECT_DOUBLE_EQ(hc[1].radius, 0.635);
+}

@@ -2,10 +2,12 @@
 // built directly in memory so that only the builder is measured.
 #include <benchmark/benchmark.h>
 
+#include <filesystem>
 #include <string>
 
 #include "model.h"
 #include "net_builder.h"
+#include "schematic_open.h"
 
 namespace {
 
@@ -83,5 +85,23 @@ void BM_BuildNets(benchmark::State& state) {
         static_cast<double>(symbols), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_BuildNets)->Arg(5000)->Arg(50000)->Unit(benchmark::kMillisecond);
+
+// The kicad-demos video design: a real hierarchy with buses across sheets.
+void BM_BuildNetsVideo(benchmark::State& state) {
+    const std::string path = "/usr/share/kicad/demos/video/video.kicad_sch";
+    std::string error;
+    auto loaded = std::filesystem::exists(path) ? nl::openSchematicFile(path, &error) : nullptr;
+    if (!loaded) {
+        state.SkipWithError("video demo not available");
+        return;
+    }
+    nl::Schematic s = *loaded;
+    for (auto _ : state) {
+        nl::buildNets(s);
+        benchmark::DoNotOptimize(s.nets.data());
+    }
+    state.counters["nets"] = static_cast<double>(s.nets.size());
+}
+BENCHMARK(BM_BuildNetsVideo)->Unit(benchmark::kMillisecond);
 
 }  // namespace

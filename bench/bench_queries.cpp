@@ -4,7 +4,10 @@
 // number of placed symbols, so doubling it should roughly double the time.
 #include <benchmark/benchmark.h>
 
+#include <array>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -201,6 +204,55 @@ BENCHMARK(BM_NeighboursOfBusiestPart) SIZES;
 BENCHMARK(BM_PowerRails) SIZES;
 BENCHMARK(BM_TraceAcrossDesign) SIZES;
 BENCHMARK(BM_ResolveAndDescribe) SIZES;
+
+// The 50,000-symbol file of tools/gen_design.py (shared with the opening
+// benchmark through the temporary directory; run from the repository root).
+// VCC to GND crosses every cell: each resistor leads to a cell net, each
+// capacitor on to GND, so the search visits the whole design.
+const Schematic* generatedFile() {
+    static std::shared_ptr<Schematic> s = [] {
+        const std::filesystem::path path = std::filesystem::temp_directory_path() / "netloom_gen_50000.kicad_sch";
+        if (!std::filesystem::exists(path) && std::filesystem::exists("tools/gen_design.py")) {
+            const std::string cmd = "python3 tools/gen_design.py --symbols 50000 --out '" + path.string() + "'";
+            if (std::system(cmd.c_str()) != 0) std::filesystem::remove(path);
+        }
+        std::string error;
+        return std::filesystem::exists(path) ? nl::openSchematicFile(path.string(), &error) : nullptr;
+    }();
+    return s.get();
+}
+
+void BM_GeneratedFile50k(benchmark::State& state) {
+    const Schematic* s = generatedFile();
+    if (!s) {
+        state.SkipWithError("tools/gen_design.py output not available");
+        return;
+    }
+    const int k = busiestPart(*s);
+    for (auto _ : state) {
+        switch (state.range(0)) {
+            case 0:
+                benchmark::DoNotOptimize(nl::schematicSummary(*s, 200));
+                break;
+            case 1:
+                benchmark::DoNotOptimize(nl::searchSchematic(*s, "N49", 1 << 30));
+                break;
+            case 2:
+                benchmark::DoNotOptimize(nl::componentNeighbours(*s, k));
+                break;
+            case 3:
+                benchmark::DoNotOptimize(nl::powerRails(*s));
+                break;
+            default:
+                if (!nl::tracePath(*s, "net:VCC", "net:GND", nl::TraceOptions{}).found)
+                    state.SkipWithError("VCC does not reach GND");
+        }
+    }
+    state.SetLabel(std::array<const char*, 5>{"summary", "search", "neighbours", "power rails",
+                                              "trace VCC-GND"}[static_cast<size_t>(state.range(0))]);
+    setCounters(state, *s);
+}
+BENCHMARK(BM_GeneratedFile50k)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
 
 // The largest KiCad demo, when installed: every question once per iteration.
 void BM_VideoDemoQueries(benchmark::State& state) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "ai_chat.h"
 #include "erc.h"
 #include "json_util.h"
 #include "lookup.h"
@@ -23,11 +24,6 @@ using Args = std::vector<std::string>;
 
 void out(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
 void err(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stderr); }
-
-int notImplemented() {
-    err("Error: not implemented yet\n");
-    return 1;
-}
 
 // Opens the file argument of a headless command; on failure reports it and yields null.
 SchematicPtr openForCommand(const Args& args) {
@@ -138,7 +134,9 @@ int cmdReport(const Args& args, std::string (*report)(const Schematic&)) {
 int cmdJson(const Args& args) {
     SchematicPtr s = openForCommand(args);
     if (!s) return 1;
-    out(dumpJson(schematicToJson(*s), 2) + "\n");
+    std::string text = schematicJsonText(*s, 2);
+    text += '\n';
+    out(text);
     return 0;
 }
 
@@ -160,6 +158,46 @@ int cmdSvg(const Args& args) {
     return 0;
 }
 
+// One question to the assistant; the answer and each tool call are printed as
+// the events arrive, so a slow model still shows progress.
+int cmdAsk(const std::string& file, const std::string& question, const std::string& program) {
+    std::string error;
+    SchematicPtr schematic = openInput(file, error);
+    if (!schematic) {
+        err("Error: " + error + "\n");
+        return 1;
+    }
+    Settings settings;
+    settings.load();
+    if (settings.ai.base_url.empty()) {
+        err("No AI provider configured. Run: " + program + " --set ai.provider ollama\n");
+        return 1;
+    }
+    ToolContext context;
+    context.schematic = schematic;
+    context.settings = &settings;
+    context.onView = [](const ViewCommand& v) {
+        std::string line = "  [view: " + v.action;
+        for (int32_t net : v.nets) line += " net#" + std::to_string(net);
+        out(line + "]\n");
+        std::fflush(stdout);
+    };
+    bool failed = false;
+    std::vector<ChatMessage> conversation;
+    AiChat(settings.ai, context).send(conversation, question, [&](const ChatEvent& e) {
+        if (e.kind == "text") {
+            out(e.text + "\n");
+        } else if (e.kind == "tool_call") {
+            out("  [calling " + e.tool + "(" + dumpJson(e.args) + ")]\n");
+        } else if (e.kind == "error") {
+            err("Error: " + e.text + "\n");
+            failed = true;
+        }
+        std::fflush(stdout);
+    });
+    return failed ? 1 : 0;
+}
+
 struct Command {
     const char* option;
     size_t min_count;  // the option itself included
@@ -178,7 +216,7 @@ const Command kCommands[] = {
     {"--netlist", 2, [](const Args& a, const std::string&) { return cmdReport(a, netlistText); }},
     {"--json", 2, [](const Args& a, const std::string&) { return cmdJson(a); }},
     {"--svg", 3, [](const Args& a, const std::string&) { return cmdSvg(a); }},
-    {"--ask", 3, [](const Args&, const std::string&) { return notImplemented(); }},
+    {"--ask", 3, [](const Args& a, const std::string& program) { return cmdAsk(a[1], a[2], program); }},
     // A missing or damaged settings file leaves the defaults, silently.
     {"--settings", 1,
      [](const Args&, const std::string&) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <stdexcept>
 
 #include "eagle_internal.h"
@@ -21,8 +22,8 @@ constexpr double kDefaultTextSize = 1.778;
 
 // A hostile file can place a huge symbol many times over; beyond this many
 // copied symbol items and pins the remaining instances are left empty.
-constexpr size_t kMinItemBudget = 200000;
-constexpr size_t kMaxItemBudget = 8000000;
+constexpr size_t kMinItemBudget = 50000;
+constexpr size_t kMaxItemBudget = 1000000;
 
 bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
@@ -421,6 +422,33 @@ std::shared_ptr<Schematic> fail(std::string* error, std::string message) {
     return nullptr;
 }
 
+std::shared_ptr<Schematic> loadDocument(XmlNode root, XmlNode schematic, size_t textSize, const std::string& path,
+                                        std::string* error) {
+    auto sch = std::make_shared<Schematic>();
+    sch->format = "eagle";
+    sch->path = path;
+    sch->title = fileNameOf(path);
+    sch->rev = "Eagle " + root.attr("version");
+
+    EagleLoad load{*sch, {}, {}, {}};
+    Loader loader(load, textSize);
+    loader.readLibraries(schematic);
+    loader.readParts(schematic);
+    const XmlNode sheets = schematic.child("sheets");
+    if (!sheets) return fail(error, "Eagle schematic has no sheets");
+    int s = 0;
+    for (XmlNode sheet : sheets.children()) {
+        if (sheet.name() != "sheet") continue;
+        readEagleSheet(load, sheet, s);
+        loader.readInstances(sheet, s);
+        readEagleNets(load, sheet.child("nets"), "net", false, s);
+        readEagleNets(load, sheet.child("busses"), "bus", true, s);
+        ++s;
+    }
+    loader.finish();
+    return sch;
+}
+
 }  // namespace
 
 EagleRotation parseEagleRotation(std::string_view text) {
@@ -550,29 +578,11 @@ std::shared_ptr<Schematic> loadEagleSchematic(std::string_view text, const std::
     const XmlNode schematic = root.child("drawing").child("schematic");
     if (!schematic) return fail(error, "This Eagle file has no <schematic> (is it a board or library?)");
 
-    auto sch = std::make_shared<Schematic>();
-    sch->format = "eagle";
-    sch->path = path;
-    sch->title = fileNameOf(path);
-    sch->rev = "Eagle " + root.attr("version");
-
-    EagleLoad load{*sch, {}, {}, {}};
-    Loader loader(load, text.size());
-    loader.readLibraries(schematic);
-    loader.readParts(schematic);
-    const XmlNode sheets = schematic.child("sheets");
-    if (!sheets) return fail(error, "Eagle schematic has no sheets");
-    int s = 0;
-    for (XmlNode sheet : sheets.children()) {
-        if (sheet.name() != "sheet") continue;
-        readEagleSheet(load, sheet, s);
-        loader.readInstances(sheet, s);
-        readEagleNets(load, sheet.child("nets"), "net", false, s);
-        readEagleNets(load, sheet.child("busses"), "bus", true, s);
-        ++s;
+    try {
+        return loadDocument(root, schematic, text.size(), path, error);
+    } catch (const std::bad_alloc&) {
+        return fail(error, "Not enough memory to load this Eagle file");
     }
-    loader.finish();
-    return sch;
 }
 
 }  // namespace nl

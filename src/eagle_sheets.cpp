@@ -34,15 +34,15 @@ std::string eagleSheetName(XmlNode sheet, int sheetIndex) {
         std::string_view text = d.text();
         while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
         while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
-        for (char c : text) {
-            if (!isBlank(c))
-                name.push_back(c);
-            else if (!name.empty() && name.back() != ' ')
+        // The text is trimmed, so it starts with a non-blank; nothing past 40 bytes is kept.
+        for (size_t i = 0; i < text.size() && name.size() < 40; ++i) {
+            if (!isBlank(text[i]))
+                name.push_back(text[i]);
+            else if (name.back() != ' ')
                 name.push_back(' ');
         }
     }
     if (name.empty()) return "Sheet " + std::to_string(sheetIndex + 1);
-    if (name.size() > 40) name.resize(40);
     return name;
 }
 

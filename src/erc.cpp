@@ -442,7 +442,8 @@ std::string ercReportText(const Schematic& s, const std::vector<ErcIssue>& issue
         if (i.severity == "error") ++errors;
         if (i.severity == "warning") ++warnings;
     }
-    out += "\n" + std::to_string(errors) + " error(s), " + std::to_string(warnings) + " warning(s), " +
+    out += '\n';
+    out += std::to_string(errors) + " error(s), " + std::to_string(warnings) + " warning(s), " +
            std::to_string(issues.size()) + " total.\n";
     return out;
 }

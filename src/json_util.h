@@ -12,4 +12,9 @@ namespace nl {
 // Non-ASCII stays UTF-8; invalid UTF-8 sequences come out as U+FFFD.
 std::string dumpJson(const nlohmann::json& value, int indent = -1);
 
+// Appends what dumpJson writes, as if the value stood `depth` levels deep in
+// an enclosing document (its inner lines indented accordingly). Lets large
+// documents be written one element at a time.
+void appendJson(std::string& out, const nlohmann::json& value, int indent, int depth);
+
 }  // namespace nl

@@ -135,9 +135,9 @@ int64_t toMicrometres(double mm) {
 }
 
 struct PointKey {
-    int32_t sheet;
     int64_t x;
     int64_t y;
+    int32_t sheet;
     bool operator==(const PointKey&) const = default;
 };
 
@@ -164,7 +164,7 @@ public:
 
     // The value slot for key, and whether it was just created (then holding -1).
     std::pair<int*, bool> emplace(const Key& key) {
-        if ((size_ + 1) * 2 > slots_.size()) rehash(slots_.size() * 2);
+        if ((size_ + 1) * 10 > slots_.size() * 7) rehash(slots_.size() * 2);
         size_t i = Hash{}(key)&mask_;
         while (slots_[i].value != kEmpty) {
             if (slots_[i].key == key) return {&slots_[i].value, false};
@@ -192,7 +192,7 @@ private:
     };
     static size_t capacityFor(size_t n) {
         size_t c = 16;
-        while (c < n * 2) c *= 2;
+        while (c * 7 < n * 10) c *= 2;
         return c;
     }
     void rehash(size_t capacity) {
@@ -234,7 +234,7 @@ public:
     // Every distinct point with its node, in the order the points were first
     // met: design order, which keeps neighbouring lookups close in memory.
     const std::vector<std::pair<PointKey, int>>& points() const { return order_; }
-    static PointKey keyOf(int sheet, Point p) { return {sheet, toMicrometres(p.x), toMicrometres(p.y)}; }
+    static PointKey keyOf(int sheet, Point p) { return {toMicrometres(p.x), toMicrometres(p.y), sheet}; }
 
 private:
     UnionFind& uf_;
@@ -255,16 +255,17 @@ uint64_t cellKey(int sheet, int32_t cx, int32_t cy) {
 }
 
 // Segments registered in the 10 mm cells of their bounding boxes, so a point
-// is tested only against the segments of its own cell. A segment covering an
-// absurd number of cells is kept aside and tested against every point with
-// the same cell-range condition, so hostile coordinates cannot blow up memory.
+// is tested only against the segments of its own cell. A segment covering
+// more cells than any drawing needs (a 40 m straight wire, a 64 cm diagonal)
+// is kept aside and tested against every point with the same cell-range
+// condition, so hostile coordinates cannot blow up memory.
 class SegmentGrid {
 public:
     void add(const Wire& w, int index) {
         const int32_t x0 = cellOf(std::min(w.a.x, w.b.x)), x1 = cellOf(std::max(w.a.x, w.b.x));
         const int32_t y0 = cellOf(std::min(w.a.y, w.b.y)), y1 = cellOf(std::max(w.a.y, w.b.y));
-        const int64_t cells = (int64_t{x1} - x0 + 1) * (int64_t{y1} - y0 + 1);
-        if (cells > kMaxCellsPerSegment) {
+        const int64_t columns = int64_t{x1} - x0 + 1, rows = int64_t{y1} - y0 + 1;  // each below 2^32
+        if (columns > kMaxCellsPerSegment || rows > kMaxCellsPerSegment || columns * rows > kMaxCellsPerSegment) {
             oversized_.push_back({index, w.sheet, x0, x1, y0, y1});
             return;
         }
@@ -301,7 +302,7 @@ public:
     }
 
 private:
-    static constexpr int64_t kMaxCellsPerSegment = 1 << 16;
+    static constexpr int64_t kMaxCellsPerSegment = 4096;
     struct Oversized {
         int index, sheet;
         int32_t x0, x1, y0, y1;
@@ -359,7 +360,7 @@ bool namesPowerByPin(const Schematic& s, int sheet) {
 // their power inputs (a PWR_FLAG, all power outputs, names nothing), and only
 // hidden power inputs of ordinary parts are implicit rail connections.
 std::string_view powerNameOf(const Schematic& s, const Component& c, const Pin& p) {
-    if (p.type != PinType::PowerIn) return {};
+    if (std::string_view(p.type) != PinType::PowerIn) return {};
     if (c.power_symbol) return namesPowerByPin(s, c.sheet) ? std::string_view(p.name) : std::string_view(c.value);
     if (p.implicit_power) return p.name;
     return {};
@@ -451,7 +452,8 @@ void buildNets(Schematic& s) {
     UnionFind uf;
     size_t pin_total = 0;
     for (const Component& c : s.components) pin_total += c.pins.size();
-    const size_t point_guess = s.wires.size() * 2 + s.junctions.size() + s.labels.size() + pin_total;
+    // Most wire ends, junctions and labels share their point with a pin or another wire.
+    const size_t point_guess = s.wires.size() + s.labels.size() + pin_total;
     uf.parent.reserve(point_guess + 64);
     PointMap points(uf, point_guess);
     PointMap bus_points(uf, 0);
@@ -499,23 +501,24 @@ void buildNets(Schematic& s) {
         int sheet;
         Point position;
     };
-    std::vector<LoosePin> loose_nc_pins;  // no-connect pins that met nothing at their point
+    std::vector<LoosePin> loose_nc_pins;                   // no-connect pins that met nothing at their point
+    std::unordered_map<std::string_view, int> rail_nodes;  // saves building a key per power pin
     for (size_t ci = 0; ci < s.components.size(); ++ci) {
         const Component& c = s.components[ci];
         for (size_t pi = 0; pi < c.pins.size(); ++pi) {
             const Pin& p = c.pins[pi];
             int node;
-            if (p.type == PinType::NoConnect) {
+            if (std::string_view(p.type) == PinType::NoConnect) {
                 node = uf.make();
             } else {
                 node = points.node(c.sheet, p.position);
             }
             pin_node[pin_base[ci] + pi] = node;
-            std::string_view rail = powerNameOf(s, c, p);
+            const std::string_view rail = powerNameOf(s, c, p);
             if (!rail.empty()) {
-                std::string key = "power:";
-                key += rail;
-                uf.unite(node, named.node(std::move(key)));
+                auto [it, first] = rail_nodes.try_emplace(rail, -1);
+                if (first) it->second = named.node("power:" + std::string(rail));
+                uf.unite(node, it->second);
             }
         }
     }
@@ -523,7 +526,7 @@ void buildNets(Schematic& s) {
         const Component& c = s.components[ci];
         for (size_t pi = 0; pi < c.pins.size(); ++pi) {
             const Pin& p = c.pins[pi];
-            if (p.type != PinType::NoConnect) continue;
+            if (std::string_view(p.type) != PinType::NoConnect) continue;
             const int node = pin_node[pin_base[ci] + pi];
             const int there = points.find(c.sheet, p.position);
             if (there >= 0)

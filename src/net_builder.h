@@ -1,5 +1,6 @@
 // Connectivity of a KiCad design: which pins, wires, labels and junctions form
 // one electrical net, what each net is called, and which nets are power rails.
+// Buses join the signals their labels name (bus_text.h) across sheets.
 #pragma once
 
 #include <string_view>

@@ -157,8 +157,8 @@ std::vector<PowerRail> powerRails(const Schematic& s) {
                 r.sources.emplace_back(ci, pi);
             else if (p.type == PinType::PowerIn)
                 r.consumers.emplace_back(ci, pi);
-            else if (toLower(componentKind(c)).find("regulator") != std::string::npos &&
-                     (containsNoCase(p.name, "out") || containsNoCase(p.name, "vo")))
+            else if ((containsNoCase(p.name, "out") || containsNoCase(p.name, "vo")) &&
+                     toLower(componentKind(c)).find("regulator") != std::string::npos)
                 r.sources.emplace_back(ci, pi);
         }
         rails.push_back(std::move(r));

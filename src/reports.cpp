@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 
+#include "json_util.h"
 #include "lookup.h"
 #include "text.h"
 
@@ -31,30 +32,39 @@ const char* labelKindText(int kind) {
     }
 }
 
+json sheetsJson(const Schematic& s) {
+    json sheets = json::array();
+    for (const Sheet& sh : s.sheets) sheets.push_back({{"name", sh.name}, {"file", sh.file}});
+    return sheets;
+}
+
 json positionJson(Point p) { return json::array({formatNumber(p.x, 2), formatNumber(p.y, 2)}); }
 
 }  // namespace
 
 std::vector<BomGroup> bomGroups(const Schematic& s) {
-    std::map<std::string, BomGroup> byKey;
+    struct Entry {
+        BomGroup group;
+        std::set<std::string> references;  // a 10k resistor group may hold thousands
+    };
+    std::map<std::string, Entry> byKey;
     std::set<std::string> listed;  // every reference already in some group
     for (const Component& c : s.components) {
         if (c.power_symbol || !c.in_bom || c.dnp || (!c.reference.empty() && c.reference[0] == '#')) continue;
         if (c.unit > 1 && listed.count(c.reference)) continue;
-        BomGroup& g = byKey[c.value + "|" + c.footprint + "|" + c.lib_id];
-        g.value = c.value;
-        g.footprint = c.footprint;
-        g.library = c.lib_id;
-        g.description = c.description;
-        if (std::find(g.references.begin(), g.references.end(), c.reference) == g.references.end())
-            g.references.push_back(c.reference);
+        Entry& e = byKey[c.value + "|" + c.footprint + "|" + c.lib_id];
+        e.group.value = c.value;
+        e.group.footprint = c.footprint;
+        e.group.library = c.lib_id;
+        e.group.description = c.description;
+        e.references.insert(c.reference);
         listed.insert(c.reference);
     }
     std::vector<BomGroup> groups;
     groups.reserve(byKey.size());
-    for (auto& [key, g] : byKey) {
-        std::sort(g.references.begin(), g.references.end());
-        groups.push_back(std::move(g));
+    for (auto& [key, e] : byKey) {
+        e.group.references.assign(e.references.begin(), e.references.end());  // ascending byte order
+        groups.push_back(std::move(e.group));
     }
     // Equal first references (one reference on parts of different values)
     // keep the order of their group keys.
@@ -173,22 +183,66 @@ json netToJson(const Schematic& s, int net, bool full) {
 }
 
 json schematicToJson(const Schematic& s) {
-    json sheets = json::array();
-    for (const Sheet& sh : s.sheets) sheets.push_back({{"name", sh.name}, {"file", sh.file}});
     json components = json::array();
     for (int ci = 0; ci < (int)s.components.size(); ++ci) components.push_back(componentToJson(s, ci, true));
     json nets = json::array();
     for (int ni = 0; ni < (int)s.nets.size(); ++ni) nets.push_back(netToJson(s, ni, true));
-    return {{"title", s.title},
-            {"format", s.format},
-            {"path", s.path},
-            {"company", s.company},
-            {"date", s.date},
-            {"rev", s.rev},
-            {"sheets", std::move(sheets)},
-            {"components", std::move(components)},
-            {"nets", std::move(nets)},
-            {"warnings", s.warnings}};
+    return {{"title", s.title},        {"format", s.format},
+            {"path", s.path},          {"company", s.company},
+            {"date", s.date},          {"rev", s.rev},
+            {"sheets", sheetsJson(s)}, {"components", std::move(components)},
+            {"nets", std::move(nets)}, {"warnings", s.warnings}};
+}
+
+std::string schematicJsonText(const Schematic& s, int indent) {
+    const bool pretty = indent >= 0;
+    const std::string eol = pretty ? "\n" : "", pad(pretty ? indent : 0, ' ');
+    // About what a component and a net pin take when indented: one growth
+    // step at most instead of a dozen copies of a text of tens of megabytes.
+    size_t netPins = 0;
+    for (const Net& n : s.nets) netPins += n.pins.size();
+    std::string out;
+    out.reserve(pretty ? s.components.size() * 700 + netPins * 200 + 4096 : 0);
+    out += "{" + eol;
+    bool firstKey = true;
+    auto key = [&](const char* name) {
+        if (!firstKey) out += "," + eol;
+        firstKey = false;
+        out += pad + "\"" + name + "\":" + (pretty ? " " : "");
+    };
+    auto field = [&](const char* name, const json& v) {
+        key(name);
+        appendJson(out, v, indent, 1);
+    };
+    // An array written element by element, laid out as the serializer would.
+    auto lazyArray = [&](size_t count, auto element) {
+        if (count == 0) {
+            out += "[]";
+            return;
+        }
+        out += "[" + eol;
+        for (size_t i = 0; i < count; ++i) {
+            if (i) out += "," + eol;
+            out += pad + pad;
+            appendJson(out, element((int)i), indent, 2);
+        }
+        out += eol + pad + "]";
+    };
+    // Keys in ascending byte order, as the ordered object writes them.
+    field("company", s.company);
+    key("components");
+    lazyArray(s.components.size(), [&](int i) { return componentToJson(s, i, true); });
+    field("date", s.date);
+    field("format", s.format);
+    key("nets");
+    lazyArray(s.nets.size(), [&](int i) { return netToJson(s, i, true); });
+    field("path", s.path);
+    field("rev", s.rev);
+    field("sheets", sheetsJson(s));
+    field("title", s.title);
+    field("warnings", s.warnings);
+    out += eol + "}";
+    return out;
 }
 
 }  // namespace nl

@@ -39,5 +39,8 @@ nlohmann::json componentToJson(const Schematic& s, int component, bool full);
 nlohmann::json netToJson(const Schematic& s, int net, bool full);
 // The complete design, every component and net in full.
 nlohmann::json schematicToJson(const Schematic& s);
+// The same text as dumpJson(schematicToJson(s), indent), written one component
+// and one net at a time so a large design's whole tree never exists at once.
+std::string schematicJsonText(const Schematic& s, int indent);
 
 }  // namespace nl

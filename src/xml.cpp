@@ -1,5 +1,6 @@
 #include "xml.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 

@@ -403,7 +403,23 @@ TEST(KicadLoader, DamagedNumbersAndBytesNeverBreakLoading) {
     EXPECT_EQ(s->components[1].pins.size(), 2u);
 }
 
-TEST(KicadLoader, SubSymbolNames) {
+TEST(KicadLoader, SmallReaders) {
+    Schematic s;
+    s.sheets.resize(1);
+    KicadLoadContext ctx;
+    ctx.schematic = &s;
+    loadKicadSheet(ctx, "junk", "a.kicad_sch", 0);
+    loadKicadSheet(ctx, "(kicad_sch (paper \"A3\") (junction (at 1 2)))", "b.kicad_sch", 0);
+    EXPECT_EQ(s.warnings, std::vector<std::string>{"Sheet 'a.kicad_sch': expected a list at top level"});
+    EXPECT_EQ(s.sheets[0].paper, "A3");
+    EXPECT_EQ(s.junctions.size(), 1u);
+
+    bool ok = true;
+    EXPECT_EQ(readTextFile("/no/such/file", ok), "");
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(readTextFile(kFixtures + "self_loop.kicad_sch", ok).substr(0, 10), "(kicad_sch");
+    EXPECT_TRUE(ok);
+
     int unit = -1, style = -1;
     subSymbolUnitStyle("LED_0_1", unit, style);
     EXPECT_EQ(unit, 0);

@@ -3,6 +3,7 @@
 #include "json_util.h"
 #include "reports.h"
 #include "run_netloom.h"
+#include "schematic_open.h"
 
 using namespace nl;
 using nlohmann::json;
@@ -203,4 +204,14 @@ TEST(ReportCommands, SampleOutputsMatchReviewedTexts) {
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.out, "");
     EXPECT_EQ(missing.err, "Error: Cannot read file: /nonexistent/x.kicad_sch\n");
+}
+
+TEST(ReportJson, StreamedDumpEqualsTheTreeDump) {
+    std::shared_ptr<Schematic> s = loadSampleSchematic();
+    ASSERT_TRUE(s);
+    for (int indent : {-1, 0, 2, 4}) EXPECT_EQ(schematicJsonText(*s, indent), dumpJson(schematicToJson(*s), indent));
+    Schematic empty;
+    empty.title = "\xFF";
+    empty.warnings = {"a", "b"};
+    for (int indent : {-1, 2}) EXPECT_EQ(schematicJsonText(empty, indent), dumpJson(schematicToJson(empty), indent));
 }

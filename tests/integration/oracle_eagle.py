@@ -4,7 +4,9 @@ its connectivity against the design's own board file with board_oracle.py.
 
     oracle_eagle.py <netloom binary>
 
-Prints one row of figures per design and fails on any merged or split net.
+Prints one row of figures per design and fails on any merged or split net. Every
+other headless command is run on each design too and must end normally (status 0
+or 1, no signal, no hang).
 Exit 77 (skipped) when the corpus or the oracle is absent, or when no design
 could be compared because --json is not available yet.
 """
@@ -14,6 +16,7 @@ import json
 import os
 import subprocess
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -31,6 +34,25 @@ def designs():
             yield os.path.basename(folder), schs[0], brds[0]
 
 
+def other_commands(sch, tmp):
+    """Argument lists of the other headless commands for one design."""
+    return [['--summary', sch], ['--list-components', sch], ['--list-nets', sch], ['--component', sch, 'R1'],
+            ['--net', sch, 'GND'], ['--trace', sch, 'R1.1', 'GND'], ['--erc', sch], ['--bom', sch],
+            ['--netlist', sch], ['--svg', sch, os.path.join(tmp, 'sheet.svg')]]
+
+
+def check_commands(binary, name, sch, failures):
+    with tempfile.TemporaryDirectory() as tmp:
+        for args in other_commands(sch, tmp):
+            try:
+                run = subprocess.run([binary] + args, capture_output=True, timeout=120)
+            except subprocess.TimeoutExpired:
+                failures.append('%s: %s did not finish' % (name, args[0]))
+                continue
+            if run.returncode not in (0, 1):
+                failures.append('%s: %s ended with status %d' % (name, args[0], run.returncode))
+
+
 def main():
     if len(sys.argv) < 2:
         print('usage: oracle_eagle.py <netloom binary>')
@@ -42,6 +64,7 @@ def main():
 
     rows, failures, not_implemented = [], [], []
     for name, sch, brd in designs():
+        check_commands(binary, name, sch, failures)
         start = time.perf_counter()
         run = subprocess.run([binary, '--json', sch], capture_output=True, timeout=300)
         ms = (time.perf_counter() - start) * 1000

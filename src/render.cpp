@@ -287,6 +287,23 @@ void drawComponentGraphics(Painter& p, const Settings& cfg, const Theme& t, cons
     }
 }
 
+// The inversion bubble outside the body and the clock wedge inside it, in the pin's pen.
+void drawPinShape(Painter& p, const Pin& pin) {
+    const bool inverted = pin.shape.find("inverted") != std::string::npos;
+    const bool clock = pin.shape.find("clock") != std::string::npos;
+    if (!inverted && !clock) return;
+    constexpr double r = 0.635;  // half KiCad's default pin text size
+    const double a = pin.angle * std::numbers::pi / 180;
+    const Point D{std::cos(a), std::sin(a)}, P{-D.y, D.x};
+    const Point E = pin.end;
+    p.setDashed(false);
+    p.noBrush();
+    if (inverted) p.drawCircle({E.x - r * D.x, E.y - r * D.y}, r);
+    if (clock)
+        p.drawPolyline({{E.x + r * P.x, E.y + r * P.y}, {E.x + r * D.x, E.y + r * D.y}, {E.x - r * P.x, E.y - r * P.y}},
+                       false);
+}
+
 bool shownPinText(const std::string& s) { return !s.empty() && s != "~"; }
 
 void drawPins(Painter& p, const Settings& cfg, const Theme& t, const Component& c, int ci, const ComponentStyle& st,
@@ -305,6 +322,7 @@ void drawPins(Painter& p, const Settings& cfg, const Theme& t, const Component& 
             p.setPen(t.highlight, 0.28);
             p.setDashed(dashed);
             p.drawLine(pin.position, pin.end);
+            drawPinShape(p, pin);
             p.setBrush(t.highlight);
             p.noPen();
             p.drawCircle(pin.position, 0.35);
@@ -312,6 +330,7 @@ void drawPins(Painter& p, const Settings& cfg, const Theme& t, const Component& 
             p.setPen(withAlpha(t.pin, st.s), 0.12);
             p.setDashed(dashed);
             p.drawLine(pin.position, pin.end);
+            drawPinShape(p, pin);
         }
         // Eagle marks pins whose texts its symbols hide in the shape.
         const bool quiet = pin.shape.find("|quiet") != std::string::npos;

@@ -474,51 +474,6 @@ TEST(Render, SheetSymbolsAndSheetPins) {
     EXPECT_DOUBLE_EQ(vout.pen_width, 0.15);
 }
 
-TEST(Render, LabelAnglesTicksAndFreeTexts) {
-    Schematic s = oneSheet();
-    s.labels.push_back(label(Local, "L0", {10, 10}, 0));
-    s.labels.push_back(label(Global, "G180", {20, 10}, 180));
-    s.labels.push_back(label(Global, "G45", {30, 10}, 45));
-    s.labels.push_back(label(Hierarchical, "H90", {40, 10}, 90));
-    s.labels.push_back(label(Hierarchical, "H270", {50, 10}, 270));
-    s.labels.push_back(label(Global, "G0", {60, 10}, 0));
-    TextItem tx;
-    tx.text = "Title", tx.position = {5, 50}, tx.angle = 90, tx.size = 2, tx.h_justify = 1, tx.v_justify = -1;
-    s.texts.push_back(tx);
-    Settings cfg;
-    RecordingPainter p = render(s, cfg);
-
-    PaintCall l0 = p.text("L0"), g180 = p.text("G180"), h90 = p.text("H90");
-    EXPECT_FALSE(l0.bold);
-    EXPECT_EQ(l0.h, -1);
-    EXPECT_EQ(l0.v, -1);
-    EXPECT_EQ(g180.angle, 0);
-    EXPECT_EQ(g180.h, 1);
-    EXPECT_TRUE(g180.bold);
-    EXPECT_EQ(h90.angle, 90);
-    EXPECT_EQ(h90.h, -1);
-    EXPECT_EQ(p.text("H270").angle, 90);
-    EXPECT_TRUE(linesAt(p, {10, 10}).empty());  // local labels have no tick
-    auto tick = [&](Point at) {
-        auto l = linesAt(p, at);
-        return l.empty() ? Point{1e9, 1e9} : Point{l[0].points[1].x - at.x, l[0].points[1].y - at.y};
-    };
-    EXPECT_NEAR(tick({20, 10}).x, 1.2, 1e-9);
-    EXPECT_EQ(tick({30, 10}).x, 0);
-    EXPECT_EQ(tick({30, 10}).y, 0);
-    EXPECT_NEAR(tick({40, 10}).y, -1.2, 1e-9);
-    EXPECT_NEAR(tick({50, 10}).y, 1.2, 1e-9);
-    EXPECT_NEAR(tick({60, 10}).x, -1.2, 1e-9);
-    EXPECT_DOUBLE_EQ(linesAt(p, {60, 10})[0].pen_width, 0.12);
-    PaintCall title = p.text("Title");
-    EXPECT_EQ(title.angle, 90);
-    EXPECT_EQ(title.h, 1);
-    EXPECT_EQ(title.v, 1);
-    EXPECT_NEAR(title.size, 2 * kText, 1e-12);
-    EXPECT_FALSE(title.bold);
-    EXPECT_TRUE(sameColor(title.color, themeByName("dark").free_text));
-}
-
 TEST(HitTest, PriorityNearestAndSmallestBox) {
     Schematic s = oneSheet();
     s.components.push_back(part("BIG", {20, 20}, 1, 2));
@@ -713,6 +668,8 @@ TEST(RenderText, LibraryTextsAndFreeTexts) {
         EXPECT_EQ(call.angle, drawn) << written;
         EXPECT_EQ(call.h, 1);
         EXPECT_EQ(call.v, -1);  // bottom-justified: above the anchor
+        EXPECT_FALSE(call.bold);
+        EXPECT_TRUE(sameColor(call.color, themeByName("dark").free_text));
         EXPECT_NEAR(call.size, 1.27 * 1.37, 1e-12);
     }
 }
@@ -889,7 +846,19 @@ TEST(RenderText, LabelsReadableAndOffsetPastTheirFlag) {
     EXPECT_EQ(odd.h, -1);
     EXPECT_DOUBLE_EQ(odd.points[0].x, 70);
     EXPECT_NEAR(odd.size, 2 * 1.37, 1e-12);
-    EXPECT_EQ(linesAt(p, {50, 50}).size(), 4u);  // the ticks stay
+    // Global and hierarchical labels keep a 1.2 mm tick behind their position; local labels have none.
+    EXPECT_TRUE(linesAt(p, {10, 10}).empty());
+    auto ticks = linesAt(p, {50, 50});
+    ASSERT_EQ(ticks.size(), 4u);
+    const Point ends[] = {{48.8, 50}, {50, 48.8}, {51.2, 50}, {50, 51.2}};  // 0, 90, 180, 270
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_NEAR(ticks[i].points[1].x, ends[i].x, 1e-9) << i;
+        EXPECT_NEAR(ticks[i].points[1].y, ends[i].y, 1e-9) << i;
+        EXPECT_DOUBLE_EQ(ticks[i].pen_width, 0.12);
+    }
+    auto zero = linesAt(p, {70, 70});
+    ASSERT_EQ(zero.size(), 1u);
+    EXPECT_EQ(zero[0].points[1].x, 70);  // other angles: no offset
 }
 
 TEST(RenderText, UnitLetterAfterTheReference) {
@@ -919,4 +888,38 @@ TEST(RenderText, UnitLetterAfterTheReference) {
     s.components[0].fields[0].text = "U2";
     s.lib_symbols[0]->pins[1].unit = 0;  // a single-unit symbol
     EXPECT_EQ(firstText(), "U2");
+}
+
+TEST(RenderText, PinShapesBubbleAndClock) {
+    Component c;
+    c.pins = {pin({0, 0}, {2.54, 0}, "", "", -1), pin({0, 5}, {2.54, 5}, "", "", -1),
+              pin({0, 10}, {2.54, 10}, "", "", -1), pin({10, 0}, {10, 2.54}, "", "", -1)};
+    c.pins[0].shape = "line";
+    c.pins[1].shape = "inverted";
+    c.pins[2].shape = "inverted_clock";
+    c.pins[3].shape = "clock";
+    Schematic s = oneSheet();
+    s.components.push_back(c);
+    RecordingPainter p = render(s);
+    auto circles = p.ofKind("circle");
+    ASSERT_EQ(circles.size(), 2u);
+    EXPECT_NEAR(circles[0].points[0].x, 2.54 - 0.635, 1e-9);  // touching the body from outside
+    EXPECT_NEAR(circles[0].points[0].y, 5, 1e-9);
+    EXPECT_DOUBLE_EQ(circles[0].radius, 0.635);
+    EXPECT_FALSE(circles[0].has_brush);
+    EXPECT_TRUE(circles[0].has_pen);
+    auto wedges = p.ofKind("polyline");
+    ASSERT_EQ(wedges.size(), 2u);
+    EXPECT_FALSE(wedges[1].closed);
+    EXPECT_NEAR(wedges[1].points[1].y, 2.54 + 0.635, 1e-9);  // its tip inside the body
+    EXPECT_NEAR(wedges[1].points[0].x, 10 - 0.635, 1e-9);
+    EXPECT_NEAR(wedges[1].points[2].x, 10 + 0.635, 1e-9);
+    // An emphasised pin draws it in the highlight colour, before the dot at its end.
+    Highlight h;
+    h.components = {0};
+    RecordingPainter hp = render(s, {}, &h);
+    auto hc = hp.ofKind("circle");
+    ASSERT_EQ(hc.size(), 6u);  // two bubbles and four dots
+    EXPECT_TRUE(sameColor(hc[1].pen, themeByName("dark").highlight));
+    EXPECT_DOUBLE_EQ(hc[1].radius, 0.635);
 }

@@ -272,26 +272,15 @@ SurfacePtr renderRegionImage(const Schematic& s, int sheet, const Settings& sett
                      std::round((region.max_y - region.min_y) * px_per_mm), error);
 }
 
-// Cairo's own PNG writer compresses hard and takes several times longer than
-// drawing the sheet; drawings are mostly flat colour, so the fastest zlib level
-// with the "sub" filter keeps files small at a fraction of the time.
-bool writePng(cairo_surface_t* image, const std::string& path, std::string* error) {
-    const int w = cairo_image_surface_get_width(image), h = cairo_image_surface_get_height(image);
-    const int stride = cairo_image_surface_get_stride(image);
-    cairo_surface_flush(image);
-    const unsigned char* data = cairo_image_surface_get_data(image);
-    std::FILE* const f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-        if (error) *error = "cannot write " + path;
-        return false;
-    }
+namespace {
+
+// libpng reports failures by longjmp, so nothing with a destructor may live in
+// this frame; the caller owns the file and the row buffer.
+bool encodePng(std::FILE* f, const unsigned char* data, int w, int h, int stride, unsigned char* row) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
-    std::vector<unsigned char> row(static_cast<size_t>(w) * 4);
     if (!png || !info || setjmp(png_jmpbuf(png))) {
         png_destroy_write_struct(&png, &info);
-        std::fclose(f);
-        if (error) *error = "cannot write " + path + ": PNG encoding failed";
         return false;
     }
     png_init_io(png, f);
@@ -306,7 +295,7 @@ bool writePng(cairo_surface_t* image, const std::string& path, std::string* erro
         for (int x = 0; x < w; ++x) {
             const uint32_t v = px[x];
             const unsigned a = v >> 24;
-            unsigned char* out = &row[static_cast<size_t>(x) * 4];
+            unsigned char* out = row + static_cast<size_t>(x) * 4;
             for (int c = 0; c < 3; ++c) {
                 const unsigned premultiplied = (v >> (16 - 8 * c)) & 0xff;
                 out[c] = static_cast<unsigned char>(
@@ -314,13 +303,35 @@ bool writePng(cairo_surface_t* image, const std::string& path, std::string* erro
             }
             out[3] = static_cast<unsigned char>(a);
         }
-        png_write_row(png, row.data());
+        png_write_row(png, row);
     }
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+}  // namespace
+
+// Cairo's own PNG writer compresses hard and takes several times longer than
+// drawing the sheet; drawings are mostly flat colour, so the fastest zlib level
+// with the "sub" filter keeps files small at a fraction of the time.
+bool writePng(cairo_surface_t* image, const std::string& path, std::string* error) {
+    const int w = cairo_image_surface_get_width(image), h = cairo_image_surface_get_height(image);
+    cairo_surface_flush(image);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) {
+        if (error) *error = "cannot write " + path;
+        return false;
+    }
+    std::vector<unsigned char> row(static_cast<size_t>(w) * 4);
+    const bool encoded =
+        encodePng(f, cairo_image_surface_get_data(image), w, h, cairo_image_surface_get_stride(image), row.data());
     const bool closed = std::fclose(f) == 0;
-    if (!closed && error) *error = "cannot write " + path;
-    return closed;
+    if (!encoded || !closed) {
+        if (error) *error = "cannot write " + path + (encoded ? "" : ": PNG encoding failed");
+        return false;
+    }
+    return true;
 }
 
 bool renderSheetPng(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight, int width_px,

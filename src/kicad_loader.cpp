@@ -718,11 +718,11 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
     const LibSymbol* lib = nullptr;
     if (!lib_name.empty()) {
         auto it = s.lib_symbol_index.find(std::string(lib_name));
-        if (it != s.lib_symbol_index.end()) lib = s.lib_symbols[it->second].get();
+        if (it != s.lib_symbol_index.end()) lib = s.lib_symbols[c.lib_symbol = it->second].get();
     }
     if (!lib) {
         auto it = s.lib_symbol_index.find(c.lib_id);
-        if (it != s.lib_symbol_index.end()) lib = s.lib_symbols[it->second].get();
+        if (it != s.lib_symbol_index.end()) lib = s.lib_symbols[c.lib_symbol = it->second].get();
     }
     if (!lib) {
         s.warnings.push_back("Symbol '" + c.lib_id + "' for " + c.reference +

@@ -137,6 +137,9 @@ struct Component {
     std::vector<Pin> pins;
     int sheet = 0;
     BBox bbox;
+    // The library symbol it was drawn from (its lib_name when that differs
+    // from lib_id); -1 when none was found. Not reported anywhere.
+    int lib_symbol = -1;
 };
 
 struct Sheet {

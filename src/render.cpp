@@ -86,6 +86,8 @@ bool verticalAngle(double angle) {
 }
 
 const LibSymbol* librarySymbol(const Schematic& s, const Component& c) {
+    if (c.lib_symbol >= 0 && c.lib_symbol < static_cast<int>(s.lib_symbols.size()))
+        return s.lib_symbols[c.lib_symbol].get();
     auto it = s.lib_symbol_index.find(c.lib_id);
     if (it == s.lib_symbol_index.end() || it->second < 0 || it->second >= static_cast<int>(s.lib_symbols.size()))
         return nullptr;

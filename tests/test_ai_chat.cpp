@@ -372,7 +372,8 @@ TEST(AiChat, InvalidUtf8IsSentReplaced) {
         return {{"name", std::string("R\xff\xfe")}};
     };
     ToolContext context;
-    AiChat chat(settings(), context, backend);
+    const AiSettings ai = settings();  // the engine keeps a reference
+    AiChat chat(ai, context, backend);
     std::vector<ChatMessage> conv;
     ChatResult r = chat.send(conv, std::string("caf\xc3"), {});
     ASSERT_TRUE(r.ok);

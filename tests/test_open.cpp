@@ -43,15 +43,10 @@ TEST(OpenSchematic, FormatDetectionAndErrors) {
     error = "kept";
     auto s = loadSchematicText("(kicad_sch (version 20231120))", "C:\\designs\\board.kicad_sch", &error);
     ASSERT_TRUE(s);
-    EXPECT_EQ(error, "kept");
-    EXPECT_EQ(s->format, "kicad");
-    EXPECT_EQ(s->path, "C:\\designs\\board.kicad_sch");
-    EXPECT_EQ(s->title, "board.kicad_sch");
+    EXPECT_EQ(error + "|" + s->format + "|" + s->path, "kept|kicad|C:\\designs\\board.kicad_sch");
     ASSERT_EQ(s->sheets.size(), 1u);
-    EXPECT_EQ(s->sheets[0].name, "Root");
-    EXPECT_EQ(s->sheets[0].file, "board.kicad_sch");
-    EXPECT_EQ(s->sheets[0].parent, -1);
-    EXPECT_FALSE(s->sheets[0].bbox.valid());
+    EXPECT_EQ(s->title + "|" + s->sheets[0].name + "|" + s->sheets[0].file, "board.kicad_sch|Root|board.kicad_sch");
+    EXPECT_TRUE(s->sheets[0].parent == -1 && !s->sheets[0].bbox.valid());
     auto t = loadSchematicText("(kicad_sch (version 20231120))", "C:/designs/board.kicad_sch", &error);
     ASSERT_TRUE(t);
     EXPECT_EQ(t->sheets[0].file, s->sheets[0].file);
@@ -60,49 +55,16 @@ TEST(OpenSchematic, FormatDetectionAndErrors) {
 TEST(OpenSchematic, SampleDesignFacts) {
     auto s = loadSampleSchematic();
     ASSERT_TRUE(s);
-    EXPECT_TRUE(s->warnings.empty());
-    EXPECT_EQ(s->path, "<built-in sample>");
-    EXPECT_EQ(s->title, "555 LED Blinker \xE2\x80\x94 Netloom Demo");
-    EXPECT_EQ(s->date, "2026-11-04");
-    EXPECT_EQ(s->rev, "A");
-    EXPECT_EQ(s->company, "Netloom Studio");
-    EXPECT_EQ(s->comment, "Built-in sample schematic");
-    ASSERT_EQ(s->sheets.size(), 1u);
-    EXPECT_EQ(s->sheets[0].file, "555_blinker.kicad_sch");
-    EXPECT_EQ(s->sheets[0].uuid, "00000000-0000-0000-0000-000000000001");
-    EXPECT_EQ(s->sheets[0].paper, "A4");
-    EXPECT_EQ(s->sheets[0].version, 20230121);
-    EXPECT_EQ(s->components.size(), 10u);
-    EXPECT_EQ(s->lib_symbols.size(), 6u);
-    EXPECT_EQ(s->wires.size(), 34u);
-    EXPECT_EQ(s->junctions.size(), 7u);
-    EXPECT_EQ(s->texts.size(), 1u);
-    EXPECT_TRUE(s->sheets[0].bbox.valid());
-
-    const char* refs[] = {"U1", "R1", "R2", "C1", "C2", "R3", "D1", "#PWR01", "#PWR02", "#PWR03"};
-    for (size_t i = 0; i < 10; ++i) {
-        EXPECT_EQ(s->components[i].reference, refs[i]);
-        EXPECT_EQ(s->components[i].uuid, "00000000-0000-0000-0000-0000000000" + std::to_string(10 + i));
-        EXPECT_EQ(s->components[i].power_symbol, i >= 7);
-    }
-    const Component& u1 = s->components[0];
-    const LibSymbol& ne555 = *s->lib_symbols[s->lib_symbol_index.at("Timer:NE555")];
-    EXPECT_EQ(ne555.properties.at("Datasheet").rfind("http", 0), 0u);
-    EXPECT_EQ(ne555.properties.at("Description"), "Single bipolar timer, astable/monostable");
-    ASSERT_EQ(u1.pins.size(), 8u);
-    EXPECT_DOUBLE_EQ(u1.pins[7].position.x, 110.16);  // VCC
-    EXPECT_DOUBLE_EQ(u1.pins[7].position.y, 74.92);
-    EXPECT_EQ(u1.pins[7].type, "power_in");
-    EXPECT_TRUE(u1.graphics[0].fill_background);
-    const Component& r1 = s->components[1];
-    EXPECT_EQ(r1.value, "10k");
-    EXPECT_DOUBLE_EQ(r1.pins[0].position.y, 56.19);
-    EXPECT_DOUBLE_EQ(r1.fields[0].angle, 90);
-    const Component& gnd = s->components[7];
-    EXPECT_TRUE(gnd.pins[0].name_hidden);
-    EXPECT_TRUE(gnd.fields[0].hidden);
-    EXPECT_EQ(s->texts[0].h_justify, -1);
-    EXPECT_DOUBLE_EQ(s->texts[0].size, 1.524);
+    EXPECT_TRUE(s->warnings.empty() && s->sheets[0].bbox.valid());
+    EXPECT_EQ(s->path + "|" + s->title + "|" + s->date,
+              "<built-in sample>|555 LED Blinker \xE2\x80\x94 Netloom Demo|2026-11-04");
+    EXPECT_EQ(s->sheets[0].file + "|" + s->sheets[0].paper + "|" + std::to_string(s->sheets[0].version),
+              "555_blinker.kicad_sch|A4|20230121");
+    EXPECT_TRUE(s->components.size() == 10u && s->wires.size() == 34u && s->junctions.size() == 7u);
+    EXPECT_DOUBLE_EQ(s->components[0].pins[7].position.x, 110.16);  // U1 VCC
+    EXPECT_DOUBLE_EQ(s->components[0].pins[7].position.y, 74.92);
+    EXPECT_DOUBLE_EQ(s->components[1].fields[0].angle, 90);
+    EXPECT_TRUE(s->components[7].pins[0].name_hidden && s->components[7].fields[0].hidden);  // #PWR01
 }
 
 TEST(OpenSchematic, CommandLineInput) {
@@ -123,10 +85,6 @@ TEST(OpenSchematic, CommandLineInput) {
                     std::to_string(net.wires.size()) + " wires\n";
     EXPECT_EQ(r.out, expected);
     EXPECT_EQ(r.err, "");
-    r = nltest::runNetloom({"--list-nets", "/no/such.kicad_sch"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "Error: Cannot read file: /no/such.kicad_sch\n");
     r = nltest::runNetloom({"--list-components", "--sample"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1), "U1\tNE555\tintegrated circuit\t\n");

@@ -17,15 +17,14 @@ TEST(Overview, SummaryListsAndLimits) {
     b.power("#PWR01", "+5V");
     b.power("#PWR02", "GND");
     Schematic& s = b.s;
-    const std::string counts = "Format: kicad. Sheets: 1. Components: 6. Nets: 6.\n";
-    EXPECT_EQ(schematicSummary(s, 200), "Schematic: Blinker\n" + counts +
-                                            "Power rails: +5V(3 pins), GND(3 pins)\n"
-                                            "Components (ref: value [kind]): R1: 10k [resistor], R2: 1k [resistor], "
-                                            "C1: 100n [capacitor], U1: LM358 [integrated circuit], D1: LED [LED]\n"
-                                            "Named signal nets: OUT, TRIG\n");
+    EXPECT_EQ(schematicSummary(s, 200),
+              "Schematic: Blinker\nFormat: kicad. Sheets: 1. Components: 6. Nets: 6.\n"
+              "Power rails: +5V(3 pins), GND(3 pins)\n"
+              "Components (ref: value [kind]): R1: 10k [resistor], R2: 1k [resistor], "
+              "C1: 100n [capacitor], U1: LM358 [integrated circuit], D1: LED [LED]\n"
+              "Named signal nets: OUT, TRIG\n");
     s.company = "ACME", s.rev = "B";
-    s.sheets.resize(2);
-    s.sheets[1].name = "Power";
+    s.sheets.emplace_back().name = "Power";
     EXPECT_EQ(schematicSummary(s, 1),
               "Schematic: Blinker \xE2\x80\x94 ACME (rev B)\n"
               "Format: kicad. Sheets: 2 (Root, Power). Components: 6. Nets: 6.\n"
@@ -49,7 +48,6 @@ TEST(Overview, SearchPassesOrderAndLimit) {
     b.s.nets[1].power = true;
     b.s.texts.push_back({std::string(70, 'x') + " gnd", {3, 4}, 0, 1.27, 0, -1, 1});
     Schematic& s = b.s;
-
     std::vector<SearchHit> hits = searchSchematic(s, " gnd ", 100);
     std::vector<std::string> seen;
     for (const SearchHit& h : hits) seen.push_back(h.kind + "|" + h.title + "|" + h.detail);
@@ -57,22 +55,21 @@ TEST(Overview, SearchPassesOrderAndLimit) {
               (std::vector<std::string>{"component|R1  0R|resistor", "net|net GND|1 pins", "net|net AGND|1 pins, power",
                                         "text|text: " + std::string(60, 'x') + "|", "pin|U1 pin 1 GND|net GND",
                                         "pin|U1 pin 3 gnd|unconnected", "pin|R1 pin 1 Gnd|unconnected"}));
-    EXPECT_EQ(hits[1].position.x, s.components[0].pins[0].position.x);  // a net points at its first pin
-    EXPECT_EQ(hits[4].index, 0);
-    EXPECT_EQ(hits[4].position.y, s.components[0].pins[0].position.y);
+    const Point first_pin = s.components[0].pins[0].position;  // where a net and a pin point
+    EXPECT_TRUE(hits[1].position.x == first_pin.x && hits[4].position.y == first_pin.y && hits[4].index == 0);
     EXPECT_EQ(searchSchematic(s, "qfn", 10)[0].detail, "integrated circuit  QFN-16");
     EXPECT_TRUE(searchSchematic(s, "   ", 10).empty());
     EXPECT_EQ(searchSchematic(s, "gnd", 2).size(), 2u);
     EXPECT_EQ(searchSchematic(s, "gnd", 5).size(), 6u);  // the limit is checked per component in the pin pass
-
-    Net& lonely = s.nets.emplace_back();  // no pins: its first wire, else the origin of sheet 0
+    // A net without pins points at its first wire, else the origin of sheet 0.
+    Net& lonely = s.nets.emplace_back();
     lonely.name = "LONELY", lonely.wires = {0}, lonely.sheets = {1};
     s.wires.push_back({{7, 8}, {9, 8}, 2, 1});
-    EXPECT_EQ(searchSchematic(s, "lonely", 10)[0].position.x, 7);
-    EXPECT_EQ(searchSchematic(s, "lonely", 10)[0].sheet, 1);
-    lonely.wires.clear(), lonely.sheets.clear();
-    EXPECT_EQ(searchSchematic(s, "lonely", 10)[0].position.x, 0);
-    EXPECT_EQ(searchSchematic(s, "lonely", 10)[0].sheet, 0);
+    SearchHit hit = searchSchematic(s, "lonely", 10)[0];
+    EXPECT_TRUE(hit.position.x == 7 && hit.sheet == 1);
+    s.nets.back().wires.clear(), s.nets.back().sheets.clear();
+    hit = searchSchematic(s, "lonely", 10)[0];
+    EXPECT_TRUE(hit.position.x == 0 && hit.sheet == 0);
 }
 
 TEST(Overview, NeighboursAndPowerRails) {
@@ -84,7 +81,6 @@ TEST(Overview, NeighboursAndPowerRails) {
     EXPECT_TRUE(n[0].component == r && n[0].via_pin == 0 && n[0].their_pin == 0);
     EXPECT_TRUE(n[1].net == 1 && n[1].their_pin == 1 && n[2].via_pin == 2);
     EXPECT_EQ(componentNeighbours(b.s, r).size(), 3u);
-
     int ldo = b.part("U2", "AP2112", {{"1", "VI", "power_in"}, {"2", "VO"}}, {"+5V", "+3V3"}, "Regulator_Linear:X");
     int mcu = b.part("U3", "MCU", {{"1", "VDD", "power_in"}, {"2", "VOUT", "output"}, {"3", "VCAP", "power_out"}},
                      {"+3V3", "+3V3", "+3V3"});

@@ -190,9 +190,9 @@ ChatResult AiChat::send(std::vector<ChatMessage>& conversation, const std::strin
     std::string instructions;
     if (textTools) {
         instructions = kTextModeInstructions;
-        for (const ToolSpec& spec : toolCatalogue())
-            instructions += "- " + spec.name + ": " + spec.description +
-                            " Parameters (JSON schema): " + dumpJson(spec.parameters) + "\n";
+        for (const ToolSpec& tool : toolCatalogue())
+            instructions += "- " + tool.name + ": " + tool.description +
+                            " Parameters (JSON schema): " + dumpJson(tool.parameters) + "\n";
     }
 
     const std::string url = requestUrl(ai.base_url);

@@ -488,15 +488,15 @@ std::vector<ToolSpec> toolCatalogue() {
 
 json nativeToolsJson(const std::vector<std::string>& disabled) {
     json tools = json::array();
-    for (ToolSpec& spec : toolCatalogue()) {
+    for (ToolSpec& tool : toolCatalogue()) {
         bool off = false;
-        for (const std::string& name : disabled) off = off || name == spec.name;
+        for (const std::string& name : disabled) off = off || name == tool.name;
         if (off) continue;
         tools.push_back({{"type", "function"},
                          {"function",
-                          {{"name", std::move(spec.name)},
-                           {"description", std::move(spec.description)},
-                           {"parameters", std::move(spec.parameters)}}}});
+                          {{"name", std::move(tool.name)},
+                           {"description", std::move(tool.description)},
+                           {"parameters", std::move(tool.parameters)}}}});
     }
     return tools;
 }

@@ -18,82 +18,36 @@ Component part(const std::string& ref, const std::string& value, const std::stri
     return {.reference = ref, .value = value, .footprint = footprint, .lib_id = lib};
 }
 
-std::string refsOf(const BomGroup& g) {
-    std::string out;
-    for (const std::string& r : g.references) out += (out.empty() ? "" : " ") + r;
-    return out;
-}
-
-std::string golden(const std::string& name) {
-    return nltest::slurp(std::string(NETLOOM_SOURCE_DIR) + "/tests/golden/" + name);
-}
-
 }  // namespace
 
-TEST(Bom, GroupsQuantitiesAndOrder) {
+TEST(Reports, BomGroupsCountsAndQuotes) {
     Schematic s;
-    s.components = {part("R2", "10k", "R_0603"),
-                    part("R10", "10k", "R_0603"),
-                    part("R3", "10k", "R_0805"),
-                    part("R5", "1k"),
-                    part("R5", "1k"),
-                    part("C3", "100n", "", "Device:C")};
-    Component u = part("U1", "LM358", "SOIC-8", "Amp:LM358");
-    u.unit = 2;  // only the second unit placed: still counted once
-    s.components.push_back(u);
-    u.unit = 1;
-    s.components.push_back(u);
-    u.unit = 3;
-    s.components.push_back(u);
-    s.components.push_back(part("#FLG01", "PWR_FLAG"));
-    Component skipped = part("R7", "10k", "R_0603");
-    for (int i = 0; i < 3; ++i) {
-        Component c = skipped;
-        c.power_symbol = i == 0;
-        c.in_bom = i != 1;
-        c.dnp = i == 2;
-        s.components.push_back(c);
+    s.components = {part("R2", "10k", "R_0603"), part("R10", "10k", "R_0603"), part("R3", "10k", "R_0805"),
+                    part("R5", "1k, 1%"),        part("R5", "1k, 1%"),         part("C3", "100n", "", "Device:C"),
+                    part("#FLG01", "PWR_FLAG")};
+    s.components[1].description = "later \"description\" wins";
+    for (int unit : {2, 1, 3}) {  // only the second unit placed first: still counted once
+        s.components.push_back(part("U1", "LM358", "SOIC-8", "Amp:LM358"));
+        s.components.back().unit = unit;
     }
-    s.components[1].description = "later description wins";
-
-    const auto groups = bomGroups(s);
-    ASSERT_EQ(groups.size(), 5u);
-    EXPECT_EQ(refsOf(groups[0]), "C3");
-    EXPECT_EQ(refsOf(groups[1]), "R10 R2");  // byte order: R10 before R2
-    EXPECT_EQ(groups[1].description, "later description wins");
-    EXPECT_EQ(refsOf(groups[2]), "R3");
-    EXPECT_EQ(refsOf(groups[3]), "R5");  // one reference used twice counts once
-    EXPECT_EQ(refsOf(groups[4]), "U1");
-    EXPECT_EQ(groups[4].library, "Amp:LM358");
-
-    EXPECT_EQ(bomCsv(Schematic{}), "Qty,References,Value,Footprint,Library,Description\n");
-    s.components = {part("R1", "1k, 1%", "R_0603"), part("R2", "1k, 1%", "R_0603")};
-    s.components[1].description = "say \"hi\"";
+    for (int i = 0; i < 3; ++i) {  // left out as power symbol, not in the BOM, not placed
+        s.components.push_back(part("R7", "10k", "R_0603"));
+        s.components.back().power_symbol = i == 0;
+        s.components.back().in_bom = i != 1;
+        s.components.back().dnp = i == 2;
+    }
     EXPECT_EQ(bomCsv(s),
               "Qty,References,Value,Footprint,Library,Description\n"
-              "2,R1 R2,\"1k, 1%\",R_0603,Device:R,\"say \"\"hi\"\"\"\n");
+              "1,C3,100n,,Device:C,\n"
+              "2,R10 R2,10k,R_0603,Device:R,\"later \"\"description\"\" wins\"\n"
+              "1,R3,10k,R_0805,Device:R,\n"
+              "1,R5,\"1k, 1%\",,Device:R,\n"
+              "1,U1,LM358,SOIC-8,Amp:LM358,\n");
     EXPECT_EQ(csvField("a\nb"), "\"a\nb\"");
     EXPECT_EQ(csvField("a\rb"), "a\rb");
-    EXPECT_EQ(csvField(""), "");
 }
 
-TEST(Netlist, SkipsBusesAndPowerSymbolPins) {
-    Schematic s;
-    s.title = "Demo";
-    const Pin p1{.name = "~", .number = "1"}, p2{.name = "B", .number = "2", .type = "input"};
-    s.components = {part("R1", "1k"), part("#PWR01", "GND", "", "power:GND")};
-    s.components[0].pins = {p1, p2};
-    s.components[1].pins = {p1};
-    s.components[1].power_symbol = true;
-    s.nets = {{.name = "GND", .power = true, .pins = {{1, 0}}},
-              {.name = "Bus-3", .bus = true},
-              {.name = "SIG", .pins = {{0, 1}, {0, 0}}}};
-    EXPECT_EQ(netlistText(s),
-              "# Netloom netlist for Demo\n# 3 nets, 2 components\n\nGND  [power]\nSIG\n    R1.2  B  input\n"
-              "    R1.1  ~  passive\n");
-}
-
-TEST(ReportJson, OptionalKeysAndFullForms) {
+TEST(Reports, JsonOptionalKeysAndFullForms) {
     Schematic s;
     s.sheets = {{.name = "Root"}};
     Component c = part("U1", "LM358", "SOIC-8", "Amp:LM358");
@@ -103,86 +57,62 @@ TEST(ReportJson, OptionalKeysAndFullForms) {
     c.pins = {{.name = "OUT", .number = "1", .type = "output", .net = 0},
               {.number = "2", .no_connect = true, .hidden = true}};
     s.components = {c};
-    s.nets = {{.name = "OUT",
-               .name_source = "label",
-               .pins = {{0, 0}},
-               .labels = {0},
-               .sheets = {0},
-               .aliases = {"AMP_OUT"}}};
+    s.nets = {{.name = "OUT", .pins = {{0, 0}}, .labels = {0}, .sheets = {0}, .aliases = {"AMP_OUT"}}};
     s.labels = {{.kind = SheetPin, .text = "OUT"}};
 
-    EXPECT_EQ(dumpJson(pinToJson(s, 0, 0)), R"({"name":"OUT","net":"OUT","net_pins":1,"number":"1","type":"output"})");
-    EXPECT_EQ(dumpJson(pinToJson(s, 0, 1)),
-              R"({"hidden":true,"name":"","net":"","no_connect":true,"number":"2","type":"passive"})");
-
-    json brief = componentToJson(s, 0, false);
-    EXPECT_FALSE(brief.contains("unit"));
-    EXPECT_FALSE(brief.contains("datasheet"));
-    EXPECT_FALSE(brief.contains("properties"));
-    EXPECT_FALSE(brief.contains("description"));
-    EXPECT_EQ(brief["position_mm"], json::array({"12.35", "0"}));
-    EXPECT_EQ(brief["kind"], "integrated circuit");
-    json full = componentToJson(s, 0, true);
+    EXPECT_EQ(dumpJson(componentToJson(s, 0, false)),
+              R"({"footprint":"SOIC-8","kind":"integrated circuit","library":"Amp:LM358","pin_count":2,"pins":[)"
+              R"({"name":"OUT","net":"OUT","net_pins":1,"number":"1","type":"output"},{"hidden":true,"name":"",)"
+              R"("net":"","no_connect":true,"number":"2","type":"passive"}],"position_mm":["12.35","0"],"ref":"U1",)"
+              R"("sheet":"Root","value":"LM358"})");
+    const json full = componentToJson(s, 0, true);
     EXPECT_EQ(full["unit"], 1);
     EXPECT_EQ(full["properties"], json({{"MPN", "LM358DR"}}));
     s.components[0].unit = 2;
     s.components[0].dnp = true;
     s.components[0].datasheet = "http://x";
-    brief = componentToJson(s, 0, false);
-    EXPECT_EQ(brief["unit"], 2);
-    EXPECT_EQ(brief["dnp"], true);
-    EXPECT_EQ(brief["datasheet"], "http://x");
-
+    const json brief = componentToJson(s, 0, false);
+    EXPECT_EQ(brief["unit"].dump() + brief["dnp"].dump() + brief["datasheet"].dump(), "2true\"http://x\"");
     EXPECT_EQ(dumpJson(netToJson(s, 0, false)),
-              R"({"aliases":["AMP_OUT"],"name":"OUT","name_source":"label","pin_count":1,"pins":[{"pin":"1",)"
+              R"({"aliases":["AMP_OUT"],"name":"OUT","name_source":"","pin_count":1,"pins":[{"pin":"1",)"
               R"("pin_name":"OUT","ref":"U1","type":"output","value":"LM358"}],"power":false,"sheets":["Root"],)"
               R"("wire_segments":0})");
     json fullNet = netToJson(s, 0, true);
     EXPECT_EQ(fullNet["labels"], json::parse(R"([{"kind":"sheet_pin","sheet":"Root","text":"OUT"}])"));
     EXPECT_EQ(fullNet["pins"][0]["kind"], "integrated circuit");
-    EXPECT_FALSE(fullNet.contains("bus"));
 }
 
-TEST(ReportJson, DumpKeyOrderAndUnicode) {
-    Schematic s;
-    s.title = "Bl\xC3\xA4ttchen \xE2\x80\x94 \xFF\xFE bad";  // valid UTF-8, then invalid bytes
-    s.warnings = {"w1"};
-    const std::string text = dumpJson(schematicToJson(s), 2);
-    EXPECT_EQ(text,
-              "{\n  \"company\": \"\",\n  \"components\": [],\n  \"date\": \"\",\n  \"format\": \"\",\n"
-              "  \"nets\": [],\n  \"path\": \"\",\n  \"rev\": \"\",\n  \"sheets\": [],\n"
-              "  \"title\": \"Bl\xC3\xA4ttchen \xE2\x80\x94 \xEF\xBF\xBD\xEF\xBF\xBD bad\",\n"
-              "  \"warnings\": [\n    \"w1\"\n  ]\n}");
-    EXPECT_EQ(dumpJson(json("\xC3")), "\"\xEF\xBF\xBD\"");  // truncated sequence
+TEST(Reports, InvalidUtf8AndStreamedDump) {
+    // Valid UTF-8 stays as it is; each bad or truncated sequence becomes U+FFFD.
+    EXPECT_EQ(dumpJson(json("Bl\xC3\xA4ttchen \xE2\x80\x94 \xFF\xFE bad")),
+              "\"Bl\xC3\xA4ttchen \xE2\x80\x94 \xEF\xBF\xBD\xEF\xBF\xBD bad\"");
+    EXPECT_EQ(dumpJson(json("\xC3")), "\"\xEF\xBF\xBD\"");
+
+    std::shared_ptr<Schematic> s = loadSampleSchematic();
+    ASSERT_TRUE(s);
+    Schematic odd;
+    odd.title = "\xFF";
+    odd.warnings = {"a", "b"};
+    for (int indent : {-1, 0, 2, 4}) {
+        EXPECT_EQ(schematicJsonText(*s, indent), dumpJson(schematicToJson(*s), indent));
+        EXPECT_EQ(schematicJsonText(odd, indent), dumpJson(schematicToJson(odd), indent));
+    }
 }
 
-TEST(ReportCommands, SampleOutputsMatchReviewedTexts) {
-    const std::vector<std::pair<std::string, std::string>> cases = {{"--erc", "erc_sample.txt"},
-                                                                    {"--bom", "bom_sample.csv"},
-                                                                    {"--netlist", "netlist_sample.txt"},
-                                                                    {"--json", "json_sample.json"}};
-    for (const auto& [option, file] : cases) {
-        const std::string expected = golden(file);
+TEST(Reports, CommandsMatchReviewedTexts) {
+    for (const auto& [option, file] : {std::pair{"--erc", "erc_sample.txt"},
+                                       {"--bom", "bom_sample.csv"},
+                                       {"--netlist", "netlist_sample.txt"},
+                                       {"--json", "json_sample.json"}}) {
+        const std::string expected = nltest::slurp(std::string(NETLOOM_SOURCE_DIR) + "/tests/golden/" + file);
         ASSERT_FALSE(expected.empty()) << file;
-        for (const char* input : {"sample", "--sample"}) {
-            auto r = nltest::runNetloom({option, input, "ignored"});
-            EXPECT_EQ(r.status, 0) << option;
-            EXPECT_EQ(r.out, expected) << option;
-            EXPECT_EQ(r.err, "") << option;
-        }
+        auto r = nltest::runNetloom({option, "sample", "ignored"});
+        EXPECT_EQ(r.status, 0) << option;
+        EXPECT_EQ(r.out + "|" + r.err, expected + "|") << option;
     }
     auto missing = nltest::runNetloom({"--json", "/nonexistent/x.kicad_sch"});
     EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.out, "");
-    EXPECT_EQ(missing.err, "Error: Cannot read file: /nonexistent/x.kicad_sch\n");
-}
-
-TEST(ReportJson, StreamedDumpEqualsTheTreeDump) {
-    std::shared_ptr<Schematic> s = loadSampleSchematic();
-    ASSERT_TRUE(s);
-    for (int indent : {-1, 0, 2, 4}) EXPECT_EQ(schematicJsonText(*s, indent), dumpJson(schematicToJson(*s), indent));
-    Schematic empty;
-    empty.title = "\xFF";
-    empty.warnings = {"a", "b"};
-    for (int indent : {-1, 2}) EXPECT_EQ(schematicJsonText(empty, indent), dumpJson(schematicToJson(empty), indent));
+    EXPECT_EQ(missing.out + "|" + missing.err,
+              "|"
+              "Error: Cannot read file: /nonexistent/x.kicad_sch\n");
 }

@@ -2,12 +2,12 @@
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <random>
 #include <string>
 
 #include "eagle_loader.h"
 #include "file_io.h"
+#include "text.h"
 
 using namespace nl;
 
@@ -16,24 +16,13 @@ namespace {
 const std::string kFixtures = std::string(NETLOOM_SOURCE_DIR) + "/tests/fixtures/eagle/";
 
 std::string readFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
+    FileData data;
+    EXPECT_TRUE(readWholeFile(path, data)) << path;
+    return std::string(data.bytes);
 }
 
-std::shared_ptr<Schematic> load(const std::string& text, std::string* error = nullptr,
-                                const std::string& path = "dir/test.sch") {
-    std::string err;
-    auto s = loadEagleSchematic(text, path, &err);
-    if (error) *error = err;
-    return s;
-}
-
-std::string errorOf(const std::string& text) {
-    std::string err;
-    EXPECT_FALSE(load(text, &err)) << text.substr(0, 80);
-    return err;
+std::shared_ptr<Schematic> load(const std::string& text, std::string* error = nullptr) {
+    return loadEagleSchematic(text, "dir/test.sch", error);
 }
 
 std::string doc(const std::string& libraries, const std::string& parts, const std::string& sheets) {
@@ -41,20 +30,47 @@ std::string doc(const std::string& libraries, const std::string& parts, const st
            "</parts><sheets>" + sheets + "</sheets></schematic></drawing></eagle>";
 }
 
-// One library `name` (urn optional) with one symbol "S" holding `pins` and one
-// device set "D" with gate "G" and device "" without connects.
-std::string library(const std::string& name, const std::string& urn, const std::string& pins) {
-    return "<library name=\"" + name + "\"" + (urn.empty() ? "" : " urn=\"" + urn + "\"") +
-           "><symbols><symbol name=\"S\">" + pins +
-           "</symbol></symbols><devicesets><deviceset name=\"D\"><gates><gate name=\"G\" symbol=\"S\"/></gates>"
-           "<devices><device name=\"\"/></devices></deviceset></devicesets></library>";
+std::string num(double v) { return formatNumber(v, 4); }
+std::string pt(Point p) { return "(" + num(p.x) + "," + num(p.y) + ")"; }
+
+std::string pinText(const Pin& p) {
+    return p.name + " " + p.number + " " + p.type + " " + p.shape + " " + num(p.length) + " " + pt(p.position) +
+           pt(p.end) + " " + std::to_string(roundedAngle(p.angle));
+}
+
+// Text, anchor, size, angle, justification and visibility of a field or drawn text.
+std::string textOf(const GraphicItem& g) {
+    return g.text + " " + pt(g.points.at(0)) + " " + num(g.size) + " " + num(g.angle) + " " +
+           std::to_string(g.h_justify) + "," + std::to_string(g.v_justify) + (g.hidden ? " hidden" : "");
+}
+
+std::string boxOf(const std::vector<Point>& points) {
+    BBox box;
+    for (Point p : points) box.add(p);
+    return pt({box.min_x, box.min_y}) + pt({box.max_x, box.max_y});
+}
+
+std::string kinds(const std::vector<GraphicItem>& items) {
+    const char* names[] = {"?", "line", "poly", "circle", "text"};
+    std::string out;
+    for (const GraphicItem& g : items)
+        out += std::string(out.empty() ? "" : " ") + names[g.kind] + (g.fill_outline ? "+" : "");
+    return out;
+}
+
+// Name, origin, kind, sheets and how many pins, wires, labels and junctions it holds.
+std::string netText(const Net* n) {
+    if (!n) return "missing";
+    std::string out = n->name + " " + n->name_source + (n->power ? " power" : "") + (n->bus ? " bus" : "") + " @";
+    for (int sheet : n->sheets) out += std::to_string(sheet);
+    for (size_t count : {n->pins.size(), n->wires.size(), n->labels.size(), n->junctions.size()})
+        out += " " + std::to_string(count);
+    return out;
 }
 
 const Component* find(const Schematic& s, const std::string& ref, const std::string& gate) {
-    for (const Component& c : s.components) {
-        auto g = c.properties.find("Gate");
-        if (c.reference == ref && g != c.properties.end() && g->second == gate) return &c;
-    }
+    for (const Component& c : s.components)
+        if (c.reference == ref && c.properties.count("Gate") && c.properties.at("Gate") == gate) return &c;
     return nullptr;
 }
 
@@ -64,487 +80,250 @@ const Net* netNamed(const Schematic& s, const std::string& name, bool bus = fals
     return nullptr;
 }
 
-void expectPoint(Point p, double x, double y) {
-    EXPECT_NEAR(p.x, x, 1e-9);
-    EXPECT_NEAR(p.y, y, 1e-9);
-}
-
 class EagleTwoSheets : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string err;
         s = loadEagleSchematic(readFile(kFixtures + "two_sheets.sch"), "C:\\designs\\two_sheets.sch", &err);
         ASSERT_TRUE(s) << err;
+        a = find(*s, "IC1", "A");
+        b = find(*s, "IC1", "B");
+        p = find(*s, "IC1", "P");
+        ASSERT_TRUE(a && b && p);
     }
     std::shared_ptr<Schematic> s;
+    const Component *a = nullptr, *b = nullptr, *p = nullptr;
 };
 
 }  // namespace
 
 TEST(EagleGeometry, RotationTransformAlignAndArcs) {
-    EagleRotation r = parseEagleRotation("SMR90");
-    EXPECT_TRUE(r.spin);
-    EXPECT_TRUE(r.mirror);
-    EXPECT_DOUBLE_EQ(r.angle, 90);
-    r = parseEagleRotation("R");
-    EXPECT_FALSE(r.mirror);
-    EXPECT_DOUBLE_EQ(r.angle, 0);
-    EXPECT_DOUBLE_EQ(parseEagleRotation("R45.5").angle, 45.5);
-    EXPECT_DOUBLE_EQ(parseEagleRotation("Rxyz").angle, 0);
-    EXPECT_DOUBLE_EQ(parseEagleRotation("").angle, 0);
-    EXPECT_TRUE(parseEagleRotation("MR270").mirror);
-
+    std::string rotations;
+    for (const char* text : {"SMR90", "R", "MR270", "R45.5", "Rxyz", ""}) {
+        EagleRotation r = parseEagleRotation(text);
+        rotations += std::string(r.spin ? "S" : "") + (r.mirror ? "M" : "") + num(r.angle) + " ";
+    }
+    EXPECT_EQ(rotations, "SM90 0 M270 45.5 0 0 ");
     // Rotate first, then mirror: (1, 0) turned to (0, 1) stays on the y axis.
-    Point p = eagleTransform({1, 0}, true, 90);
-    EXPECT_NEAR(p.x, 0, 1e-12);
-    EXPECT_NEAR(p.y, 1, 1e-12);
-    p = eagleTransform({1, 2}, true, 0);
-    expectPoint(p, -1, 2);
-    p = eagleTransform({1, 2}, false, 180);
-    expectPoint(p, -1, -2);
-
-    auto align = [](const char* t) {
-        EagleAlign a = parseEagleAlign(t);
-        return std::make_pair(a.h_justify, a.v_justify);
-    };
-    EXPECT_EQ(align("bottom-left"), std::make_pair(-1, 1));
-    EXPECT_EQ(align("center"), std::make_pair(0, 0));
-    EXPECT_EQ(align("top-center"), std::make_pair(0, -1));
-    EXPECT_EQ(align("center-left"), std::make_pair(-1, 0));
-    EXPECT_EQ(align("bottom-right"), std::make_pair(1, 1));
-    EXPECT_EQ(align("top-right"), std::make_pair(1, -1));
-
-    std::vector<Point> straight = eagleArc({0, 0}, {2, 0}, 0.005);
-    ASSERT_EQ(straight.size(), 2u);
+    EXPECT_EQ(pt(eagleTransform({1, 0}, true, 90)), "(0,1)");
+    EXPECT_EQ(pt(eagleTransform({1, 2}, true, 0)), "(-1,2)");
+    EXPECT_EQ(pt(eagleTransform({1, 2}, false, 180)), "(-1,-2)");
+    std::string aligns;
+    for (const char* text : {"bottom-left", "center", "top-center", "center-left", "bottom-right", "top-right"})
+        aligns += std::to_string(parseEagleAlign(text).h_justify) + "," +
+                  std::to_string(parseEagleAlign(text).v_justify) + " ";
+    EXPECT_EQ(aligns, "-1,1 0,0 0,-1 -1,0 1,1 1,-1 ");
+    EXPECT_EQ(eagleArc({0, 0}, {2, 0}, 0.005).size(), 2u);
+    EXPECT_EQ(eagleArc({0, 0}, {2, 0}, 10).size(), 5u);  // at least four segments
+    EXPECT_EQ(eagleArc({1, 1}, {1, 1}, 90).size(), 2u);  // no chord, no arc
     // A quarter turn counter-clockwise from (0,0) to (2,0) bulges below the chord (y up).
     std::vector<Point> arc = eagleArc({0, 0}, {2, 0}, 90);
     ASSERT_EQ(arc.size(), 16u);
-    expectPoint(arc.front(), 0, 0);
-    expectPoint(arc.back(), 2, 0);
+    EXPECT_EQ(pt(arc.front()) + pt(arc.back()), "(0,0)(2,0)");
     for (Point q : arc) EXPECT_NEAR(std::hypot(q.x - 1, q.y - 1), std::sqrt(2.0), 1e-9);
     EXPECT_LT(arc[8].y, 0);
     EXPECT_GT(eagleArc({0, 0}, {2, 0}, -90)[8].y, 0);
-    EXPECT_EQ(eagleArc({0, 0}, {2, 0}, 10).size(), 5u);  // at least four segments
-    EXPECT_EQ(eagleArc({1, 1}, {1, 1}, 90).size(), 2u);  // no chord, no arc
 }
 
-TEST(EagleLoad, FailuresAndRefusedFiles) {
-    EXPECT_EQ(errorOf(""), "XML parse error: empty XML document");
-    EXPECT_EQ(errorOf("<eagle><drawing>"), "XML parse error: unterminated element <drawing>");
-    EXPECT_EQ(errorOf("<?xml version=\"1.0\"?><svg/>"), "Not an Eagle file (root element is <svg>)");
-    EXPECT_EQ(errorOf(readFile(kFixtures + "board.brd")),
-              "This Eagle file has no <schematic> (is it a board or library?)");
-    EXPECT_EQ(errorOf(readFile(kFixtures + "library.lbr")),
-              "This Eagle file has no <schematic> (is it a board or library?)");
-    EXPECT_EQ(errorOf(readFile(kFixtures + "old_binary.sch")), "XML parse error: junk before root element");
-    EXPECT_EQ(errorOf("<eagle><drawing><schematic><parts/></schematic></drawing></eagle>"),
-              "Eagle schematic has no sheets");
-    // The error text is optional.
-    EXPECT_FALSE(loadEagleSchematic("<x/>", "x.sch", nullptr));
-    // An empty sheets element is a design without sheets, not a failure.
-    auto empty = load(doc("", "", ""));
-    ASSERT_TRUE(empty);
-    EXPECT_TRUE(empty->sheets.empty());
-}
-
-TEST_F(EagleTwoSheets, DesignRecordAndSheets) {
-    EXPECT_EQ(s->format, "eagle");
-    EXPECT_EQ(s->path, "C:\\designs\\two_sheets.sch");
-    EXPECT_EQ(s->title, "two_sheets.sch");
-    EXPECT_EQ(s->rev, "Eagle 9.6.2");
-    EXPECT_TRUE(s->lib_symbols.empty());
+TEST_F(EagleTwoSheets, SheetsDrawingInstancesAndFields) {
+    EXPECT_EQ(s->format + "|" + s->path + "|" + s->title + "|" + s->rev,
+              "eagle|C:\\designs\\two_sheets.sch|two_sheets.sch|Eagle 9.6.2");
     ASSERT_EQ(s->sheets.size(), 3u);
     // White space runs inside a description become single blanks; long ones are cut at 40 bytes.
-    EXPECT_EQ(s->sheets[0].name, "Logic and power");
-    EXPECT_EQ(s->sheets[1].name, "Sheet 2");
-    EXPECT_EQ(s->sheets[2].name, std::string("A description that is much longer than forty").substr(0, 40));
-    EXPECT_EQ(s->sheets[0].file, "two_sheets.sch");
-    EXPECT_EQ(s->sheets[1].parent, -1);
+    EXPECT_EQ(s->sheets[0].name + "|" + s->sheets[1].name + "|" + s->sheets[2].name,
+              "Logic and power|Sheet 2|A description that is much longer than f");
+    EXPECT_EQ(s->sheets[0].file + " " + std::to_string(s->sheets[1].parent), "two_sheets.sch -1");
     EXPECT_TRUE(s->sheets[0].bbox.valid());
-    ASSERT_EQ(s->warnings.size(), 1u);
-    EXPECT_EQ(s->warnings[0], "Instance of unknown part GHOST");
-}
+    EXPECT_EQ(s->warnings, std::vector<std::string>{"Instance of unknown part GHOST"});
 
-TEST_F(EagleTwoSheets, PlainDrawing) {
     ASSERT_EQ(s->texts.size(), 1u);
     const TextItem& t = s->texts[0];
-    EXPECT_EQ(t.text, "Note <1>");
-    expectPoint(t.position, 10, -20);
-    EXPECT_DOUBLE_EQ(t.size, 2.54);
-    EXPECT_DOUBLE_EQ(t.angle, 90);
-    EXPECT_EQ(t.h_justify, 0);
-    EXPECT_EQ(t.v_justify, -1);
+    EXPECT_EQ(t.text + " " + pt(t.position) + " " + num(t.size) + " " + num(t.angle), "Note <1> (10,-20) 2.54 90");
+    EXPECT_EQ(t.h_justify * 10 + t.v_justify, -1);  // top-center
     // wire, frame, rectangle, circle; the plain polygon is not a sheet drawing item.
-    ASSERT_EQ(s->graphics.size(), 4u);
-    EXPECT_EQ(s->graphics[0].kind, Polyline);
+    EXPECT_EQ(kinds(s->graphics), "line poly poly+ circle");
     EXPECT_DOUBLE_EQ(s->graphics[0].width, 0.1);
-    EXPECT_EQ(s->graphics[1].kind, Polygon);
-    EXPECT_FALSE(s->graphics[1].fill_outline);
-    EXPECT_TRUE(s->graphics[2].fill_outline);
     // Polygons are flipped and their point order reversed.
-    ASSERT_EQ(s->graphics[2].points.size(), 4u);
-    expectPoint(s->graphics[2].points[0], 1, -3);
-    expectPoint(s->graphics[2].points[3], 1, -1);
-    EXPECT_EQ(s->graphics[3].kind, Circle);
-    EXPECT_DOUBLE_EQ(s->graphics[3].radius, 1);
-    expectPoint(s->graphics[3].points[0], 5, -5);
+    EXPECT_EQ(pt(s->graphics[2].points.front()) + pt(s->graphics[2].points.back()), "(1,-3)(1,-1)");
+    EXPECT_EQ(pt(s->graphics[3].points[0]) + " r" + num(s->graphics[3].radius), "(5,-5) r1");
     for (const GraphicItem& g : s->graphics) EXPECT_EQ(g.unit, 0);
-}
 
-TEST_F(EagleTwoSheets, InstancesUnitsAndPlacement) {
     ASSERT_EQ(s->components.size(), 5u);
-    const Component* a = find(*s, "IC1", "A");
-    const Component* b = find(*s, "IC1", "B");
-    const Component* p = find(*s, "IC1", "P");
-    ASSERT_TRUE(a && b && p);
     // Units follow the sorted gate names, not the file's order (B, A, P).
-    EXPECT_EQ(a->unit, 1);
-    EXPECT_EQ(b->unit, 2);
-    EXPECT_EQ(p->unit, 3);
-    EXPECT_EQ(p->sheet, 1);
-    EXPECT_EQ(a->lib_id, "logic:74*00");
-    EXPECT_EQ(a->footprint, "N");
-    EXPECT_EQ(a->properties.at("Device"), "N");
-    EXPECT_EQ(a->properties.at("MPN"), "SN74LS00N");
-    EXPECT_TRUE(a->in_bom);
-    expectPoint(a->position, 10, -20);
-    EXPECT_TRUE(b->mirror_y);
-    EXPECT_FALSE(b->mirror_x);
-    EXPECT_DOUBLE_EQ(b->rotation, 90);
+    EXPECT_EQ(
+        std::to_string(a->unit) + std::to_string(b->unit) + std::to_string(p->unit) + " on " + std::to_string(p->sheet),
+        "123 on 1");
+    EXPECT_EQ(a->lib_id + " " + a->footprint + " " + a->properties.at("Device") + " " + a->properties.at("MPN"),
+              "logic:74*00 N N SN74LS00N");
+    EXPECT_EQ(pt(a->position), "(10,-20)");
+    EXPECT_TRUE(b->mirror_y && !b->mirror_x && b->rotation == 90);
 
-    // Symbol drawing: the two-vertex polygon is dropped; points are placed and flipped.
-    ASSERT_EQ(a->graphics.size(), 3u);
-    expectPoint(a->graphics[0].points[0], 7.46, -22.54);
-    ASSERT_EQ(a->graphics[1].points.size(), 3u);
-    expectPoint(a->graphics[1].points[0], 11, -21);
-    expectPoint(a->graphics[1].points[2], 10, -20);
-    EXPECT_EQ(a->graphics[2].text, "& body");
-    EXPECT_DOUBLE_EQ(a->graphics[2].angle, 90);
+    // Symbol drawing: the two-vertex polygon is dropped, the other filled; points are placed and flipped.
+    ASSERT_EQ(kinds(a->graphics), "line poly+ text");
+    EXPECT_EQ(pt(a->graphics[0].points[0]), "(7.46,-22.54)");
+    EXPECT_EQ(pt(a->graphics[1].points[0]) + pt(a->graphics[1].points[2]), "(11,-21)(10,-20)");
+    EXPECT_EQ(textOf(a->graphics[2]), "& body (10,-20) 1.27 90 -1,1");
     EXPECT_DOUBLE_EQ(b->graphics[2].angle, 0);  // 90 + 90 lies flat
-    EXPECT_TRUE(a->bbox.valid());
-}
 
-TEST_F(EagleTwoSheets, PinsNumbersShapesAndMirroring) {
-    const Component* a = find(*s, "IC1", "A");
-    const Component* b = find(*s, "IC1", "B");
-    ASSERT_TRUE(a && b);
-    ASSERT_EQ(a->pins.size(), 3u);
-    const Pin& pa = a->pins[0];
-    EXPECT_EQ(pa.name, "A");
-    EXPECT_EQ(pa.number, "1");
-    EXPECT_EQ(pa.type, "input");
-    EXPECT_EQ(pa.shape, "line");
-    EXPECT_DOUBLE_EQ(pa.length, 5.08);
-    expectPoint(pa.position, 2.38, -22.54);
-    expectPoint(pa.end, 7.46, -22.54);
-    EXPECT_NEAR(pa.angle, 0, 1e-9);
-    EXPECT_EQ(a->pins[1].shape, "inverted|noname");
-    EXPECT_DOUBLE_EQ(a->pins[1].length, 2.54);
-    const Pin& py = a->pins[2];
-    EXPECT_EQ(py.shape, "line|quiet");
-    EXPECT_EQ(py.type, "output");
-    EXPECT_DOUBLE_EQ(py.length, 7.62);
-    expectPoint(py.position, 17.62, -20);
-    EXPECT_NEAR(std::fabs(py.angle), 180, 1e-9);
-    // MR90: turned a quarter first, then mirrored (the other order swaps pin ends).
-    const Pin& pb = b->pins[0];
-    EXPECT_EQ(pb.number, "4");
-    expectPoint(pb.position, 32.54, -12.38);
-    expectPoint(pb.end, 32.54, -17.46);
-    EXPECT_NEAR(pb.angle, -90, 1e-9);
-}
-
-TEST_F(EagleTwoSheets, MultiPadPinsAndNoConnects) {
-    const Component* p = find(*s, "IC1", "P");
-    ASSERT_TRUE(p);
-    ASSERT_EQ(p->pins.size(), 4u);
-    EXPECT_EQ(p->pins[0].number, "14");
-    EXPECT_EQ(p->pins[0].type, "power_in");
-    // "7 15": one pin per pad, in the order written, both on the net.
-    EXPECT_EQ(p->pins[1].name, "GND");
-    EXPECT_EQ(p->pins[1].number, "7");
-    EXPECT_EQ(p->pins[2].name, "GND");
-    EXPECT_EQ(p->pins[2].number, "15");
-    expectPoint(p->pins[1].position, p->pins[2].position.x, p->pins[2].position.y);
-    EXPECT_EQ(p->pins[1].net, p->pins[2].net);
-    EXPECT_FALSE(p->power_symbol);  // power inputs only
-    // A "nc" pin nobody references: unspecified, flagged, on a net of its own.
-    const Pin& nc = p->pins[3];
-    EXPECT_EQ(nc.type, "unspecified");
-    EXPECT_TRUE(nc.no_connect);
-    ASSERT_GE(nc.net, 0);
-    EXPECT_EQ(s->nets[nc.net].name, "Net-(IC1-Pad8)");
-    EXPECT_EQ(s->nets[nc.net].name_source, "auto");
-    EXPECT_EQ(s->nets[nc.net].sheets, std::vector<int>{1});
-    ASSERT_EQ(s->nets[nc.net].pins.size(), 1u);
-    for (const Component& c : s->components)
-        for (const Pin& pin : c.pins) EXPECT_GE(pin.net, 0) << c.reference << "." << pin.number;
-}
-
-TEST_F(EagleTwoSheets, FieldsFromPlaceholders) {
-    const Component* a = find(*s, "IC1", "A");
-    const Component* b = find(*s, "IC1", "B");
-    ASSERT_TRUE(a && b);
-    // No instance attributes: placed like drawing items.
+    // No instance attributes: fields placed like drawing items; with them, where the instance says.
     ASSERT_EQ(a->fields.size(), 2u);
-    EXPECT_EQ(a->fields[0].text, "IC1");
-    expectPoint(a->fields[0].points[0], 11, -22);
-    EXPECT_EQ(a->fields[1].text, "74LS00N");
-    EXPECT_FALSE(a->fields[1].hidden);
-    // The instance's own attributes place the texts where it says, in sheet coordinates.
+    EXPECT_EQ(textOf(a->fields[0]), "IC1 (11,-22) 1.778 0 -1,1");
+    EXPECT_EQ(textOf(a->fields[1]), "74LS00N (11,-18) 1.778 0 -1,1");
     ASSERT_EQ(b->fields.size(), 2u);
-    EXPECT_EQ(b->fields[0].text, "IC1");
-    expectPoint(b->fields[0].points[0], 40, -30);
-    EXPECT_DOUBLE_EQ(b->fields[0].size, 2);
-    EXPECT_DOUBLE_EQ(b->fields[0].angle, 90);
-    EXPECT_EQ(b->fields[0].h_justify, -1);
-    EXPECT_EQ(b->fields[0].v_justify, 0);
-    EXPECT_TRUE(b->fields[1].hidden);
+    EXPECT_EQ(textOf(b->fields[0]), "IC1 (40,-30) 2 90 -1,0");
+    EXPECT_EQ(textOf(b->fields[1]), "74LS00N (40,-25) 1.778 0 -1,1 hidden");
     // An empty value with no instance attribute gives no field (the power rule names it later).
     const Component* sup2 = find(*s, "SUPPLY2", "1");
-    ASSERT_TRUE(sup2);
-    EXPECT_TRUE(sup2->fields.empty());
+    ASSERT_TRUE(sup2 && sup2->fields.empty() && sup2->power_symbol);
     EXPECT_EQ(sup2->value, "GND");
-    EXPECT_TRUE(sup2->power_symbol);
 }
 
-TEST_F(EagleTwoSheets, NetsAcrossSheetsBussesAndLabels) {
-    const Net* gnd = netNamed(*s, "GND");
-    ASSERT_TRUE(gnd);
-    EXPECT_EQ(gnd->sheets, (std::vector<int>{0, 1}));
-    EXPECT_EQ(gnd->wires.size(), 2u);
-    EXPECT_EQ(s->wires[gnd->wires[1]].sheet, 1);
-    EXPECT_EQ(gnd->name_source, "eagle");
-    EXPECT_TRUE(gnd->power);
+TEST_F(EagleTwoSheets, PinsPadsNetsAndLabels) {
+    ASSERT_EQ(a->pins.size(), 3u);
+    EXPECT_EQ(pinText(a->pins[0]), "A 1 input line 5.08 (2.38,-22.54)(7.46,-22.54) 0");
+    EXPECT_EQ(pinText(a->pins[1]), "B 2 input inverted|noname 2.54 (2.38,-17.46)(4.92,-17.46) 0");
+    EXPECT_EQ(pinText(a->pins[2]), "Y 3 output line|quiet 7.62 (17.62,-20)(10,-20) 180");
+    // MR90: turned a quarter first, then mirrored (the other order swaps pin ends).
+    EXPECT_EQ(pinText(b->pins[0]), "A 4 input line 5.08 (32.54,-12.38)(32.54,-17.46) 270");
+    // "7 15": one pin per pad, in the order written, both on the net; "nc" nobody references: on a net of its own.
+    ASSERT_EQ(p->pins.size(), 4u);
+    EXPECT_EQ(pinText(p->pins[0]), "VCC 14 power_in line 0 (60,-5.08)(60,-5.08) 0");
+    EXPECT_EQ(pinText(p->pins[1]), "GND 7 power_in line 0 (60,5.08)(60,5.08) 0");
+    EXPECT_EQ(pinText(p->pins[2]), "GND 15 power_in line 0 (60,5.08)(60,5.08) 0");
+    EXPECT_EQ(p->pins[1].net, p->pins[2].net);
+    EXPECT_FALSE(p->power_symbol);  // power inputs only
+    const Pin& nc = p->pins[3];
+    ASSERT_TRUE(nc.type == "unspecified" && nc.no_connect && nc.net >= 0);
+    EXPECT_EQ(netText(&s->nets[nc.net]), "Net-(IC1-Pad8) auto @1 1 0 0 0");
+    for (const Component& c : s->components)
+        for (const Pin& pin : c.pins) EXPECT_GE(pin.net, 0) << c.reference << "." << pin.number;
+
     // SUPPLY1 twice in one segment is listed once; the two GND pads of IC1 both count.
-    EXPECT_EQ(gnd->pins.size(), 4u);
-    ASSERT_EQ(gnd->labels.size(), 1u);
+    EXPECT_EQ(netText(netNamed(*s, "GND")), "GND eagle power @01 4 2 1 1");
+    EXPECT_EQ(netText(netNamed(*s, "VCC")), "VCC eagle power @1 1 1 0 0");  // power by its name
+    EXPECT_EQ(netText(netNamed(*s, "N$1")), "N$1 auto @0 2 1 0 0");         // unknown parts and pins are ignored
+    // A net and a bus of one name stay apart.
+    EXPECT_EQ(netText(netNamed(*s, "D[0..7]")), "D[0..7] eagle @0 0 1 0 0");
+    EXPECT_EQ(netText(netNamed(*s, "D[0..7]", true)), "D[0..7] eagle bus @0 0 1 0 0");
+    const Net* gnd = netNamed(*s, "GND");
+    ASSERT_TRUE(gnd && gnd->labels.size() == 1 && gnd->junctions.size() == 1 && gnd->wires.size() == 2);
+    EXPECT_EQ(s->wires[gnd->wires[1]].sheet, 1);
     const Label& l = s->labels[gnd->labels[0]];
-    EXPECT_EQ(l.text, "GND");
-    EXPECT_EQ(l.kind, Global);
-    EXPECT_DOUBLE_EQ(l.angle, 180);
-    EXPECT_DOUBLE_EQ(l.size, 1.27);
-    expectPoint(l.position, 52, -15);
-    ASSERT_EQ(gnd->junctions.size(), 1u);
-    expectPoint(s->junctions[gnd->junctions[0]].position, 50, -15);
-
-    const Net* n1 = netNamed(*s, "N$1");
-    ASSERT_TRUE(n1);
-    EXPECT_EQ(n1->name_source, "auto");
-    EXPECT_FALSE(n1->power);
-    EXPECT_EQ(n1->pins.size(), 2u);  // unknown parts and pins are ignored
-
-    const Net* dnet = netNamed(*s, "D[0..7]", false);
-    const Net* dbus = netNamed(*s, "D[0..7]", true);
-    ASSERT_TRUE(dnet && dbus);
-    EXPECT_NE(dnet, dbus);
-    ASSERT_EQ(dbus->wires.size(), 1u);
-    EXPECT_TRUE(s->wires[dbus->wires[0]].bus);
-    EXPECT_DOUBLE_EQ(s->wires[dbus->wires[0]].width, 0.762);
-
-    const Net* vcc = netNamed(*s, "VCC");
-    ASSERT_TRUE(vcc);
-    EXPECT_TRUE(vcc->power);  // by its name
+    EXPECT_EQ(
+        l.text + " " + pt(l.position) + " " + num(l.size) + " " + num(l.angle) + (l.kind == Global ? " global" : ""),
+        "GND (52,-15) 1.27 180 global");
+    EXPECT_EQ(pt(s->junctions[gnd->junctions[0]].position), "(50,-15)");
+    const Wire& bus = s->wires[netNamed(*s, "D[0..7]", true)->wires[0]];
+    EXPECT_TRUE(bus.bus && bus.width == 0.762);
     for (size_t i = 0; i < s->nets.size(); ++i)
         for (auto [ci, pi] : s->nets[i].pins) EXPECT_EQ(s->components[ci].pins[pi].net, static_cast<int>(i));
 }
 
-TEST(EagleParts, ValuesFromDeviceSetNames) {
-    std::string parts =
-        "<part name=\"A\" library=\"l\" deviceset=\"74*00\" device=\"N\" technology=\"LS\"/>"
-        "<part name=\"B\" library=\"l\" deviceset=\"R?\" device=\"0603\"/>"
-        "<part name=\"C\" library=\"l\" deviceset=\"74*?x*?\" device=\"D\"/>"
-        "<part name=\"D\" library=\"l\" deviceset=\"CAP\" device=\"-US\" value=\"\"/>"
-        "<part name=\"E\" library=\"l\" deviceset=\"CAP\" device=\"-US\" value=\"10u\"/>";
-    std::string insts;
-    for (char c : std::string("ABCDE"))
-        insts += std::string("<instance part=\"") + c + "\" gate=\"G\" x=\"0\" y=\"0\"/>";
-    auto s = load(doc("", parts, "<sheet><instances>" + insts + "</instances></sheet>"));
+TEST(EagleParts, ValuesPowerSymbolsLibrariesAndSymbolItems) {
+    auto s = load(readFile(kFixtures + "parts.sch"));
     ASSERT_TRUE(s);
-    ASSERT_EQ(s->components.size(), 5u);
-    EXPECT_EQ(s->components[0].value, "74LS00N");
-    EXPECT_EQ(s->components[1].value, "R0603");
-    EXPECT_EQ(s->components[2].value, "74Dx*?");  // only the first of each
-    EXPECT_EQ(s->components[3].value, "");        // present, though empty
-    EXPECT_EQ(s->components[4].value, "10u");
-    // Unknown library: drawn as a 5.08 mm box around the position, no pins.
-    ASSERT_EQ(s->warnings.size(), 5u);
-    EXPECT_EQ(s->warnings[0], "Symbol for A (l:74*00) not found; drawn as a box");
-    ASSERT_EQ(s->components[0].graphics.size(), 1u);
-    EXPECT_EQ(s->components[0].graphics[0].points.size(), 4u);
-    EXPECT_TRUE(s->components[0].pins.empty());
-    EXPECT_EQ(s->components[0].unit, 1);
-}
-
-TEST(EagleParts, PowerSymbolsNeedOnlySupplyPins) {
-    std::string libs = library("sup", "", "<pin name=\"+5V\" x=\"0\" y=\"0\" direction=\"sup\"/>") +
-                       library("reg", "",
-                               "<pin name=\"IN\" x=\"0\" y=\"0\" direction=\"pwr\"/>"
-                               "<pin name=\"OUT\" x=\"5\" y=\"0\" direction=\"sup\"/>") +
-                       library("two", "",
-                               "<pin name=\"\" x=\"0\" y=\"0\" direction=\"sup\"/>"
-                               "<pin name=\"B\" x=\"5\" y=\"0\" direction=\"sup\"/>");
-    std::string parts =
-        "<part name=\"P1\" library=\"sup\" deviceset=\"D\" device=\"\" value=\"\"/>"
-        "<part name=\"U1\" library=\"reg\" deviceset=\"D\" device=\"\"/>"
-        "<part name=\"P2\" library=\"two\" deviceset=\"D\" device=\"\" value=\"\"/>";
-    std::string sheet =
-        "<sheet><instances><instance part=\"P1\" gate=\"G\" x=\"0\" y=\"0\"/>"
-        "<instance part=\"U1\" gate=\"G\" x=\"0\" y=\"0\"/><instance part=\"P2\" gate=\"G\" x=\"0\" y=\"0\"/>"
-        "</instances><nets><net name=\"RAIL\"><segment><pinref part=\"U1\" gate=\"G\" pin=\"OUT\"/></segment></net>"
-        "<net name=\"OTHER\"><segment><pinref part=\"U1\" gate=\"G\" pin=\"IN\"/></segment></net></nets></sheet>";
-    auto s = load(doc(libs, parts, sheet));
-    ASSERT_TRUE(s);
-    ASSERT_EQ(s->components.size(), 3u);
-    EXPECT_TRUE(s->components[0].power_symbol);
-    EXPECT_EQ(s->components[0].value, "+5V");
-    // A regulator with one supply output among other pins is a real part.
-    EXPECT_FALSE(s->components[1].power_symbol);
-    EXPECT_EQ(s->components[1].value, "D");
-    // The first pin's empty name leaves the value empty, so the device set names it.
-    EXPECT_TRUE(s->components[2].power_symbol);
-    EXPECT_EQ(s->components[2].value, "D");
+    std::string values, pins;
+    for (const Component& c : s->components) {
+        values += (c.power_symbol ? "*" : "") + c.value + "|";
+        pins += (c.pins.empty() ? "-" : c.pins[0].name) + "|";
+    }
+    // Values from device set names: only the first "*" and "?" are replaced; a value present, though
+    // empty, stays empty. Power symbols have supply pins only (a regulator's output is not enough);
+    // an empty first pin name leaves the value empty, so the device set names it.
+    EXPECT_EQ(values, "74LS00N|R0603|74Dx*?||10u|*+5V|D|*D|D|D|D|D|D|D|");
+    // Libraries of one name are told apart by urn: the same name and urn again replaced the first;
+    // without a urn match, the last one read of that name.
+    EXPECT_EQ(pins, "-|-|-|-|-|+5V|IN||C|B|C|C|O|1|");
     // A supply output pin makes its net a power net whatever its name.
     EXPECT_TRUE(netNamed(*s, "RAIL")->power);
     EXPECT_FALSE(netNamed(*s, "OTHER")->power);
-}
+    EXPECT_EQ(s->components[9].lib_id, "supply1:D");
+    // An unknown library: drawn as a 5.08 mm box around the position, no pins.
+    ASSERT_EQ(s->warnings.size(), 5u);
+    EXPECT_EQ(s->warnings[0], "Symbol for A (gone:74*00) not found; drawn as a box");
+    ASSERT_EQ(s->components[0].graphics.size(), 1u);
+    EXPECT_EQ(boxOf(s->components[0].graphics[0].points), "(-2.54,-2.54)(2.54,2.54)");
+    EXPECT_EQ(s->components[0].unit, 1);
 
-TEST(EagleParts, LibrariesOfOneNameToldApartByUrn) {
-    std::string libs = library("supply1", "urn:a", "<pin name=\"A\" x=\"0\" y=\"0\"/>") +
-                       library("supply1", "urn:b", "<pin name=\"B\" x=\"0\" y=\"0\"/>") +
-                       library("supply1", "urn:a", "<pin name=\"C\" x=\"0\" y=\"0\"/>") +
-                       library("other", "", "<pin name=\"O\" x=\"0\" y=\"0\"/>");
-    std::string parts =
-        "<part name=\"P1\" library=\"supply1\" library_urn=\"urn:a\" deviceset=\"D\" device=\"\"/>"
-        "<part name=\"P2\" library=\"supply1\" library_urn=\"urn:b\" deviceset=\"D\" device=\"\"/>"
-        "<part name=\"P3\" library=\"supply1\" deviceset=\"D\" device=\"\"/>"
-        "<part name=\"P4\" library=\"supply1\" library_urn=\"urn:zzz\" deviceset=\"D\" device=\"\"/>"
-        "<part name=\"P5\" library=\"other\" library_urn=\"urn:x\" deviceset=\"D\" device=\"\"/>";
-    std::string insts;
-    for (int i = 1; i <= 5; ++i) insts += "<instance part=\"P" + std::to_string(i) + "\" gate=\"G\" x=\"0\" y=\"0\"/>";
-    auto s = load(doc(libs, parts, "<sheet><instances>" + insts + "</instances></sheet>"));
-    ASSERT_TRUE(s);
-    ASSERT_EQ(s->components.size(), 5u);
-    auto pinOf = [&](int i) { return s->components[i].pins.empty() ? "" : s->components[i].pins[0].name; };
-    EXPECT_EQ(pinOf(0), "C");  // the same name and urn again replaced the first
-    EXPECT_EQ(pinOf(1), "B");
-    EXPECT_EQ(pinOf(2), "C");  // no urn match: the last one read of that name
-    EXPECT_EQ(pinOf(3), "C");
-    EXPECT_EQ(pinOf(4), "O");
-    EXPECT_EQ(s->components[1].lib_id, "supply1:D");
-    EXPECT_TRUE(s->warnings.empty());
-}
-
-TEST(EagleParts, SymbolItemsAndRepeatedNames) {
-    std::string sym =
-        "<symbol name=\"S\"><rectangle x1=\"0\" y1=\"0\" x2=\"4\" y2=\"2\" rot=\"R90\"/>"
-        "<circle x=\"1\" y=\"1\" radius=\"2\" width=\"0\"/><circle x=\"1\" y=\"1\" radius=\"2\" width=\"0.2\"/>"
-        "<wire x1=\"0\" y1=\"0\" x2=\"2\" y2=\"0\" curve=\"90\"/><text x=\"0\" y=\"0\">  <![CDATA[>MPN]]>  </text>"
-        "<text x=\"0\" y=\"0\">&gt;MISSING</text><pin name=\"1\" x=\"0\" y=\"0\" length=\"point\" direction=\"oc\"/>"
-        "<pin name=\"2\" x=\"0\" y=\"0\" direction=\"weird\" function=\"clk\" visible=\"pin\"/></symbol>"
-        "<symbol name=\"S\"><pin name=\"3\" x=\"0\" y=\"0\" direction=\"hiz\" function=\"dotclk\"/></symbol>";
-    std::string libs = "<library name=\"l\"><symbols>" + sym +
-                       "</symbols><devicesets><deviceset name=\"D\"><gates><gate name=\"G\" symbol=\"S\"/></gates>"
-                       "<devices><device name=\"\"/></devices></deviceset></devicesets></library>";
-    std::string parts =
-        "<part name=\"U&amp;1\" library=\"l\" deviceset=\"D\" device=\"\"><attribute name=\"MPN\" "
-        "value=\"X&lt;1\"/></part>";
-    auto s = load(doc(libs, parts,
-                      "<sheet><instances><instance part=\"U&#38;1\" gate=\"G\" x=\"0\" y=\"0\"/>"
-                      "</instances></sheet>"));
-    ASSERT_TRUE(s);
-    ASSERT_EQ(s->components.size(), 1u);
-    const Component& c = s->components[0];
+    const Component& c = s->components.back();
     EXPECT_EQ(c.reference, "U&1");
-    ASSERT_EQ(c.graphics.size(), 4u);
-    // The rectangle turned about its centre (2, 1): x spans 1..3, y spans 1..-1 (flipped: -3..1).
-    BBox box;
-    for (Point p : c.graphics[0].points) box.add(p);
-    EXPECT_NEAR(box.min_x, 1, 1e-9);
-    EXPECT_NEAR(box.max_x, 3, 1e-9);
-    EXPECT_NEAR(box.min_y, -3, 1e-9);
-    EXPECT_NEAR(box.max_y, 1, 1e-9);
-    EXPECT_TRUE(c.graphics[0].fill_outline);
-    EXPECT_TRUE(c.graphics[1].fill_outline);
-    EXPECT_FALSE(c.graphics[2].fill_outline);
+    // A filled circle has width 0; the rectangle turns about its centre (2, 1), then the y flip.
+    ASSERT_EQ(kinds(c.graphics), "poly+ circle+ circle line");
+    EXPECT_EQ(boxOf(c.graphics[0].points), "(1,-3)(3,1)");
     EXPECT_EQ(c.graphics[3].points.size(), 16u);
     // Placeholder texts: a part attribute (CDATA, trimmed); an unknown one is empty and dropped.
     ASSERT_EQ(c.fields.size(), 1u);
     EXPECT_EQ(c.fields[0].text, "X<1");
-    // The repeated symbol name added its pin to the first.
+    // The repeated symbol name added its pin to the first; without connects the number is the name.
     ASSERT_EQ(c.pins.size(), 3u);
-    EXPECT_EQ(c.pins[0].type, "open_collector");
-    EXPECT_DOUBLE_EQ(c.pins[0].length, 0);
-    EXPECT_EQ(c.pins[1].type, "passive");
-    EXPECT_EQ(c.pins[1].shape, "clock|nonum");
-    EXPECT_DOUBLE_EQ(c.pins[1].length, 5.08);
-    EXPECT_EQ(c.pins[2].type, "tri_state");
-    EXPECT_EQ(c.pins[2].shape, "inverted_clock");
-    EXPECT_EQ(c.pins[0].number, "1");  // no connects: the name
+    EXPECT_EQ(pinText(c.pins[0]), "1 1 open_collector line 0 (0,0)(0,0) 0");
+    EXPECT_EQ(pinText(c.pins[1]), "2 2 passive clock|nonum 5.08 (0,0)(5.08,0) 0");
+    EXPECT_EQ(pinText(c.pins[2]), "3 3 tri_state inverted_clock 5.08 (0,0)(5.08,0) 0");
 }
 
-TEST(EagleDamaged, TruncatedAndCorruptedFilesNeverCrash) {
+TEST(EagleDamaged, RefusedTruncatedCorruptedOddAndHugeInputs) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "XML parse error: empty XML document"},
+        {"<eagle><drawing>", "XML parse error: unterminated element <drawing>"},
+        {"<?xml version=\"1.0\"?><svg/>", "Not an Eagle file (root element is <svg>)"},
+        {readFile(kFixtures + "board.brd"), "This Eagle file has no <schematic> (is it a board or library?)"},
+        {readFile(kFixtures + "library.lbr"), "This Eagle file has no <schematic> (is it a board or library?)"},
+        {readFile(kFixtures + "old_binary.sch"), "XML parse error: junk before root element"},
+        {"<eagle><drawing><schematic><parts/></schematic></drawing></eagle>", "Eagle schematic has no sheets"},
+    };
+    for (const auto& [text, message] : cases) {
+        std::string err;
+        EXPECT_FALSE(load(text, &err));
+        EXPECT_EQ(err, message);
+    }
+    EXPECT_FALSE(loadEagleSchematic("<x/>", "x.sch", nullptr));  // the error text is optional
+    // An empty sheets element is a design without sheets, not a failure.
+    auto empty = load(doc("", "", ""));
+    ASSERT_TRUE(empty);
+    EXPECT_TRUE(empty->sheets.empty());
+
     const std::string good = readFile(kFixtures + "two_sheets.sch");
     ASSERT_FALSE(good.empty());
-    for (size_t cut = 0; cut < good.size(); cut += 37) {
+    for (size_t cut = 0; cut + 10 <= good.size(); cut += 37) {  // the last 10 bytes are the final closing tag
         std::string err;
-        auto s = load(good.substr(0, cut), &err);
-        if (cut + 10 > good.size()) continue;  // inside the final closing tag, which needs no ">"
-        EXPECT_FALSE(s) << cut;
+        EXPECT_FALSE(load(good.substr(0, cut), &err)) << cut;
         EXPECT_EQ(err.rfind("XML parse error: ", 0), 0u) << cut << ": " << err;
     }
-    uint32_t seed = 12345;
+    std::minstd_rand rng(12345);
+    const char junk[] = {'<', '>', '"', '&', '/', '\0', 'x', '9', '-', ' '};
     for (int round = 0; round < 300; ++round) {
-        std::string bad = good;
-        for (int k = 0; k < 4; ++k) {
-            seed = seed * 1664525u + 1013904223u;
-            const char junk[] = {'<', '>', '"', '&', '/', '\0', 'x', '9', '-', ' '};
-            bad[(seed >> 8) % bad.size()] = junk[(seed >> 4) % sizeof junk];
-        }
-        std::string err;
-        auto s = load(bad, &err);
-        EXPECT_TRUE(s || !err.empty());
+        std::string bad = good, err;
+        for (int k = 0; k < 4; ++k) bad[rng() % bad.size()] = junk[rng() % sizeof junk];
+        EXPECT_TRUE(load(bad, &err) || !err.empty());
     }
-}
 
-TEST(EagleDamaged, EntitiesAndCdataInOddPlaces) {
-    std::string sheet =
-        "<sheet><description><![CDATA[ Power ]]>&amp;<!-- c --> <![CDATA[IO]]></description>"
-        "<nets><net name=\"A&amp;B\"><segment><label x=\"0\" y=\"0\"/></segment></net>"
-        "<net name=\"&#x3A9;\"><segment/></net></nets></sheet>";
-    auto s = load(
-        "<!DOCTYPE eagle [<!ENTITY x \"y\">]><eagle version=\"&#57;\"><drawing><schematic><parts/>"
-        "<![CDATA[<sheets/>]]><sheets>" +
-        sheet + "</sheets></schematic></drawing></eagle>");
+    // Entities and CDATA in odd places.
+    auto s = load(readFile(kFixtures + "odd_places.sch"));
     ASSERT_TRUE(s);
-    EXPECT_EQ(s->rev, "Eagle 9");
-    EXPECT_EQ(s->sheets[0].name, "Power & IO");
     ASSERT_EQ(s->labels.size(), 1u);
-    EXPECT_EQ(s->labels[0].text, "A&B");
+    EXPECT_EQ(s->rev + "|" + s->sheets[0].name + "|" + s->labels[0].text, "Eagle 9|Power & IO|A&B");
     EXPECT_TRUE(netNamed(*s, "\xCE\xA9"));
-}
 
-TEST(EagleDamaged, HugeInputs) {
     // A 100 MB description: read in place and cut to a sheet name.
-    std::string big = doc("", "", "<sheet><description>@</description></sheet>");
-    big.replace(big.find('@'), 1, std::string(100u << 20, 'x'));
-    auto s = load(big);
+    s = load(doc("", "", "<sheet><description>" + std::string(100u << 20, 'x') + "</description></sheet>"));
     ASSERT_TRUE(s);
     EXPECT_EQ(s->sheets[0].name, std::string(40, 'x'));
-    big.clear();
-    big.shrink_to_fit();
 
     // One large symbol placed many times: the copies are capped with a warning.
-    std::string pins;
-    for (int i = 0; i < 500; ++i) pins += "<pin name=\"P" + std::to_string(i) + "\" x=\"0\" y=\"0\"/>";
-    std::string insts;
-    for (int i = 0; i < 200; ++i) insts += "<instance part=\"U\" gate=\"G\" x=\"0\" y=\"0\"/>";
-    s = load(doc(library("l", "", pins), "<part name=\"U\" library=\"l\" deviceset=\"D\" device=\"\"/>",
+    std::string pins, insts;
+    for (int i = 0; i < 500; ++i) {
+        pins += "<pin name=\"P" + std::to_string(i) + "\" x=\"0\" y=\"0\"/>";
+        if (i < 200) insts += "<instance part=\"U\" gate=\"G\" x=\"0\" y=\"0\"/>";
+    }
+    s = load(doc("<library name=\"l\"><symbols><symbol name=\"S\">" + pins +
+                     "</symbol></symbols><devicesets><deviceset name=\"D\"><gates><gate name=\"G\" symbol=\"S\"/>"
+                     "</gates><devices><device name=\"\"/></devices></deviceset></devicesets></library>",
+                 "<part name=\"U\" library=\"l\" deviceset=\"D\" device=\"\"/>",
                  "<sheet><instances>" + insts + "</instances></sheet>"));
     ASSERT_TRUE(s);
     EXPECT_EQ(s->components.size(), 200u);
-    ASSERT_EQ(s->warnings.size(), 1u);
-    EXPECT_EQ(s->warnings[0], "Too many symbol items in this design; later instances are left without symbols");
+    EXPECT_EQ(s->warnings, std::vector<std::string>{
+                               "Too many symbol items in this design; later instances are left without symbols"});
     EXPECT_EQ(s->components.front().pins.size(), 500u);
     EXPECT_TRUE(s->components.back().pins.empty());
 }
@@ -555,44 +334,32 @@ TEST(EagleCorpus, RealDesignsOpenAndPinsMeetTheirWires) {
     const std::filesystem::path dir = std::filesystem::path(NETLOOM_SOURCE_DIR) / "../shared/corpus/eagle";
     if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "no Eagle corpus at " << dir;
     int designs = 0;
-    for (const auto& folder : std::filesystem::directory_iterator(dir)) {
-        if (!folder.is_directory()) continue;
-        for (const auto& f : std::filesystem::directory_iterator(folder.path())) {
-            if (f.path().extension() != ".sch") continue;
-            ++designs;
-            FileData data;
-            ASSERT_TRUE(readWholeFile(f.path().string(), data));
-            std::string err;
-            auto s = loadEagleSchematic(data.bytes, f.path().string(), &err);
-            ASSERT_TRUE(s) << f.path() << ": " << err;
-            EXPECT_TRUE(s->warnings.empty()) << f.path() << ": " << s->warnings.front();
-            int onWire = 0, offWire = 0;
-            for (const Component& c : s->components) {
-                if (c.power_symbol) {
-                    EXPECT_FALSE(c.pins.empty()) << c.reference;
+    for (const auto& f : std::filesystem::recursive_directory_iterator(dir)) {
+        if (f.path().extension() != ".sch") continue;
+        ++designs;
+        std::string err;
+        auto s = load(readFile(f.path().string()), &err);
+        ASSERT_TRUE(s) << f.path() << ": " << err;
+        EXPECT_TRUE(s->warnings.empty()) << f.path() << ": " << s->warnings.front();
+        int onWire = 0, offWire = 0;
+        for (const Component& c : s->components) {
+            EXPECT_TRUE(!c.power_symbol || !c.pins.empty()) << c.reference;  // a power symbol has its pin
+            for (const Pin& p : c.pins) {
+                auto at = [&](Point e) { return std::hypot(e.x - p.position.x, e.y - p.position.y) < 0.01; };
+                bool wired = false, touches = false;
+                for (auto [ci, pi] : s->nets[p.net].pins)  // pins may also meet pin to pin
+                    touches = touches || (&s->components[ci].pins[pi] != &p && s->components[ci].sheet == c.sheet &&
+                                          at(s->components[ci].pins[pi].position));
+                for (int wi : s->nets[p.net].wires) {
+                    const Wire& w = s->wires[wi];
+                    wired = wired || w.sheet == c.sheet;
+                    touches = touches || (w.sheet == c.sheet && (at(w.a) || at(w.b)));
                 }
-                for (const Pin& p : c.pins) {
-                    const Net& n = s->nets[p.net];
-                    bool wired = false, touches = false;
-                    auto at = [&](Point e) {
-                        return std::fabs(e.x - p.position.x) < 0.01 && std::fabs(e.y - p.position.y) < 0.01;
-                    };
-                    for (auto [ci, pi] : n.pins)  // pins may also meet pin to pin
-                        if (&s->components[ci].pins[pi] != &p && s->components[ci].sheet == c.sheet &&
-                            at(s->components[ci].pins[pi].position))
-                            touches = true;
-                    for (int wi : n.wires) {
-                        const Wire& w = s->wires[wi];
-                        if (w.sheet != c.sheet) continue;
-                        wired = true;
-                        if (at(w.a) || at(w.b)) touches = true;
-                    }
-                    if (wired) ++(touches ? onWire : offWire);
-                }
+                if (wired) ++(touches ? onWire : offWire);
             }
-            EXPECT_GT(onWire, 0) << f.path();
-            EXPECT_EQ(offWire, 0) << f.path() << ": " << offWire << " pins off their wires";
         }
+        EXPECT_GT(onWire, 0) << f.path();
+        EXPECT_EQ(offWire, 0) << f.path() << ": " << offWire << " pins off their wires";
     }
     EXPECT_GE(designs, 8);
 }

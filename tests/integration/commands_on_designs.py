@@ -9,27 +9,14 @@ import io
 import json
 import os
 import re
-import subprocess
 import sys
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOTS = ["/usr/share/kicad/demos", os.path.join(HERE, "..", "..", "..", "shared", "corpus", "kicad")]
-
-
-def root_schematics():
-    """The root sheet of each project: the .kicad_sch named like its project or board file."""
-    found = set()
-    for top in ROOTS:
-        for folder, _, files in os.walk(top):
-            for name in files:
-                stem, ext = os.path.splitext(name)
-                if ext in (".kicad_pro", ".kicad_pcb") and stem + ".kicad_sch" in files:
-                    found.add(os.path.normpath(os.path.join(folder, stem + ".kicad_sch")))
-    return sorted(found)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
+import designs  # noqa: E402
 
 
 def run(binary, option, path):
-    r = subprocess.run([binary, option, path], capture_output=True, timeout=120)
+    r = designs.run(binary, option, path)
     return r.returncode, r.stdout.decode("utf-8"), r.stderr.decode("utf-8")
 
 
@@ -93,19 +80,19 @@ def check(binary, path):
 
 
 def main():
-    binary = sys.argv[1]
-    designs = root_schematics()
-    if not designs:
+    binary = designs.netloom_binary()
+    found = designs.kicad_designs()
+    if not found:
         print("no KiCad demos or corpus designs found; skipping")
         return 77
     failed = 0
-    for path in designs:
+    for name, path, _ in found:
         problems = check(binary, path)
-        print("%-4s %s" % ("ok" if not problems else "FAIL", path))
+        print("%-4s %s" % ("ok" if not problems else "FAIL", name))
         for p in problems[:10]:
             print("     " + p)
         failed += bool(problems)
-    print("%d of %d designs failed" % (failed, len(designs)))
+    print("%d of %d designs failed" % (failed, len(found)))
     return 1 if failed else 0
 
 

@@ -9,19 +9,20 @@ import subprocess
 import sys
 import tempfile
 
-REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), 'lib'))
+import designs  # noqa: E402
 
 
 def main():
-    netloom = sys.argv[1]
+    netloom = designs.netloom_binary()
     symbols = 400  # 100 cells: BUS0..BUS12 and 87 local nets
     with tempfile.TemporaryDirectory() as tmp:
         path = os.path.join(tmp, 'gen.kicad_sch')
-        subprocess.run([sys.executable, os.path.join(REPO, 'tools', 'gen_design.py'), '--symbols', str(symbols),
+        subprocess.run([sys.executable, os.path.join(designs.REPO, 'tools', 'gen_design.py'), '--symbols', str(symbols),
                         '--out', path], check=True)
-        r = subprocess.run([netloom, '--summary', path], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        r = designs.run(netloom, '--summary', path)
         warnings = [l for l in r.stdout.decode().splitlines() if l.startswith('Warning: ')]
-        nets = subprocess.run([netloom, '--list-nets', path], stdout=subprocess.PIPE, check=True)
+        nets = designs.run(netloom, '--list-nets', path)
     rows = [l.split('\t') for l in nets.stdout.decode().splitlines()]
     by_name = {r[0]: r for r in rows}
     problems = []

@@ -12,16 +12,12 @@ namespace nl::testing {
 struct PaintCall {
     std::string op;  // setPen, setBrush, noBrush, noPen, line, polyline, circle, rect, text, setDashed
     std::vector<Point> points;
-    double radius = 0;
-    bool closed = false;
-    // text
+    double radius = 0, size = 0, angle = 0;
+    bool closed = false, bold = false;  // bold also carries setDashed's argument
     std::string text;
-    double size = 0, angle = 0;
     int h = 0, v = 0;
-    bool bold = false;
     Color color;  // the text's colour, or the colour passed to setPen / setBrush
-    double width = 0;
-    // state in force when a shape was drawn
+    // state in force when the call was made
     bool has_pen = false, has_brush = false, dashed = false;
     Color pen, brush;
     double pen_width = 0;
@@ -30,29 +26,21 @@ struct PaintCall {
 class RecordingPainter : public Painter {
 public:
     std::vector<PaintCall> calls;
-    int clip_depth = 0;
 
     void setPen(const Color& c, double w) override {
-        pen_ = c, pen_width_ = w, has_pen_ = true;
-        add("setPen").color = c;
-        calls.back().width = w;
+        pen_ = c, pen_width_ = w, has_pen_ = true, add("setPen").color = c;
     }
-    void setBrush(const Color& c) override {
-        brush_ = c, has_brush_ = true;
-        add("setBrush").color = c;
-    }
+    void setBrush(const Color& c) override { brush_ = c, has_brush_ = true, add("setBrush").color = c; }
     void noBrush() override { has_brush_ = false, add("noBrush"); }
     void noPen() override { has_pen_ = false, add("noPen"); }
     void drawLine(Point a, Point b) override { add("line").points = {a, b}; }
     void drawPolyline(const std::vector<Point>& pts, bool closed) override {
         PaintCall& c = add("polyline");
-        c.points = pts;
-        c.closed = closed;
+        c.points = pts, c.closed = closed;
     }
     void drawCircle(Point c, double r) override {
         PaintCall& call = add("circle");
-        call.points = {c};
-        call.radius = r;
+        call.points = {c}, call.radius = r;
     }
     void drawRect(Point a, Point b) override { add("rect").points = {a, b}; }
     void drawText(const std::string& text, Point anchor, double size, double angle, int h, int v, bool bold,
@@ -61,12 +49,9 @@ public:
         c.text = text, c.points = {anchor}, c.size = size, c.angle = angle, c.h = h, c.v = v, c.bold = bold;
         c.color = color;
     }
-    void setDashed(bool d) override {
-        dashed_ = d;
-        add("setDashed").bold = d;
-    }
-    void pushClip(double, double, double, double) override { ++clip_depth; }
-    void popClip() override { --clip_depth; }
+    void setDashed(bool d) override { dashed_ = d, add("setDashed").bold = d; }
+    void pushClip(double, double, double, double) override {}
+    void popClip() override {}
 
     std::vector<PaintCall> ofKind(const std::string& op) const {
         std::vector<PaintCall> out;
@@ -80,17 +65,12 @@ public:
             if (c.op == "text" && c.text == t) return c;
         return {};
     }
-    int count(const std::string& op) const {
-        int n = 0;
-        for (const PaintCall& c : calls) n += c.op == op;
-        return n;
-    }
+    int count(const std::string& op) const { return static_cast<int>(ofKind(op).size()); }
 
 private:
     PaintCall& add(const char* op) {
         PaintCall c;
-        c.op = op;
-        c.has_pen = has_pen_, c.has_brush = has_brush_, c.dashed = dashed_;
+        c.op = op, c.has_pen = has_pen_, c.has_brush = has_brush_, c.dashed = dashed_;
         c.pen = pen_, c.brush = brush_, c.pen_width = pen_width_;
         calls.push_back(c);
         return calls.back();

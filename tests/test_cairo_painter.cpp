@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 
 #include "posix/cairo_painter.h"
 #include "schematic_open.h"
@@ -45,10 +44,9 @@ BBox ink(cairo_surface_t* s) {
     return b;
 }
 
-int inkCount(cairo_surface_t* s, const std::function<bool(int, int)>& where) {
+int inkInRow(cairo_surface_t* s, int y) {
     int n = 0;
-    for (int y = 0; y < cairo_image_surface_get_height(s); ++y)
-        for (int x = 0; x < cairo_image_surface_get_width(s); ++x) n += where(x, y) && pixel(s, x, y) != 0xffffff;
+    for (int x = 0; x < cairo_image_surface_get_width(s); ++x) n += pixel(s, x, y) != 0xffffff;
     return n;
 }
 
@@ -89,8 +87,7 @@ TEST(CairoPainter, MinimumSizesAndRectangleCorners) {
     pa.drawRect({1, 1}, {4, 5});
     pb.drawRect({4, 5}, {1, 1});
     BBox ia = ink(a.surface.get()), ib = ink(b.surface.get());
-    EXPECT_EQ(ia.min_x, ib.min_x);
-    EXPECT_EQ(ia.max_y, ib.max_y);
+    EXPECT_TRUE(ia.min_x == ib.min_x && ia.max_y == ib.max_y);  // corners in either order
     EXPECT_NEAR(ia.min_x, 9, 1);
     EXPECT_NEAR(ia.max_y, 51, 1);
     EXPECT_EQ(pixel(a.surface.get(), 25, 30), 0xff0000u);  // filled inside
@@ -105,26 +102,16 @@ TEST(CairoPainter, TextAlignmentAndRotation) {
         }
         return ink(c.surface.get());
     };
-    // End-aligned and hanging below: ends at the anchor's x, starts at its y.
-    BBox endBelow = draw(1, 1, 0);
-    EXPECT_LE(endBelow.max_x, 201);
-    EXPECT_GT(endBelow.max_x, 185);
-    EXPECT_GE(endBelow.min_y, 199);
-    EXPECT_NEAR(endBelow.min_x, 128, 8);  // four monospace advances of 0.6 x 3 mm
-    // Start-aligned above.
-    BBox startAbove = draw(-1, -1, 0);
-    EXPECT_GE(startAbove.min_x, 199);
-    EXPECT_LE(startAbove.max_y, 201);
-    // Centred both ways.
-    BBox centred = draw(0, 0, 0);
+    // End-aligned and hanging below: ends at the anchor's x, starts at its y; four advances of 0.6 x 3 mm.
+    BBox endBelow = draw(1, 1, 0), startAbove = draw(-1, -1, 0), centred = draw(0, 0, 0), up = draw(-1, 1, 90);
+    EXPECT_TRUE(endBelow.max_x <= 201 && endBelow.max_x > 185 && endBelow.min_y >= 199);
+    EXPECT_NEAR(endBelow.min_x, 128, 8);
+    EXPECT_TRUE(startAbove.min_x >= 199 && startAbove.max_y <= 201);
     EXPECT_NEAR((centred.min_x + centred.max_x) / 2, 200, 4);
     EXPECT_NEAR((centred.min_y + centred.max_y) / 2, 200, 6);
     // At 90 degrees the text runs upwards; "below" becomes to the right.
-    BBox up = draw(-1, 1, 90);
-    EXPECT_LE(up.max_y, 201);
+    EXPECT_TRUE(up.max_y <= 201 && up.min_x >= 199 && up.max_x - up.min_x < up.max_y - up.min_y);
     EXPECT_NEAR(up.min_y, 128, 8);
-    EXPECT_GE(up.min_x, 199);
-    EXPECT_LT(up.max_x - up.min_x, up.max_y - up.min_y);
     // Empty text draws nothing; bad UTF-8 does not stop later drawing.
     Canvas c(100, 100, 10);
     CairoPainter p(c.cr, 10);
@@ -173,10 +160,9 @@ TEST(CairoPainter, ClipStackDashesAndOpenFills) {
         p.setBrush(kBlack);
         p.drawPolyline({{2, 2.5}, {8, 2.5}, {8, 3.8}}, false);  // filled though open
     }
-    auto row = [&](int y) { return inkCount(d.surface.get(), [y](int, int py) { return py == y; }); };
-    EXPECT_LT(row(10), 160);  // gaps
-    EXPECT_GT(row(10), 100);
-    EXPECT_GE(row(30), 180);
+    const int dashed = inkInRow(d.surface.get(), 10);
+    EXPECT_TRUE(dashed > 100 && dashed < 160) << dashed;  // gaps
+    EXPECT_GE(inkInRow(d.surface.get(), 30), 180);
     EXPECT_NE(pixel(d.surface.get(), 70, 33), 0xffffffu);
 }
 
@@ -291,27 +277,6 @@ TEST(CairoPainter, CloseUpsMatchReferenceImages) {
     }
 }
 
-TEST(CairoPainter, DemoSheetsRenderInEveryTheme) {
-    const std::filesystem::path demos = "/usr/share/kicad/demos";
-    if (!std::filesystem::exists(demos / "video/video.kicad_sch")) GTEST_SKIP() << "KiCad demos not installed";
-    for (const char* design : {"video/video.kicad_sch", "pic_programmer/pic_programmer.kicad_sch",
-                               "complex_hierarchy/complex_hierarchy.kicad_sch", "interf_u/interf_u.kicad_sch"}) {
-        std::string error;
-        auto s = openSchematicFile((demos / design).string(), &error);
-        ASSERT_TRUE(s) << error;
-        for (const char* theme : {"dark", "light", "blueprint", "paper"})
-            for (int sheet = 0; sheet < static_cast<int>(s->sheets.size()); ++sheet) {
-                Settings cfg;
-                cfg.theme = theme;
-                SurfacePtr image = renderSheetImage(*s, sheet, cfg, nullptr, 600, &error);
-                ASSERT_TRUE(image) << design << " " << sheet << ": " << error;
-                const uint32_t bg = pixel(image.get(), 0, 0);
-                int drawn = inkCount(image.get(), [&](int x, int y) { return pixel(image.get(), x, y) != bg; });
-                EXPECT_GT(drawn, 2000) << design << " sheet " << sheet << " " << theme;
-            }
-    }
-}
-
 TEST(CairoPainter, PngFileAndRefusedSizes) {
     auto sample = loadSampleSchematic();
     const std::string path = (std::filesystem::temp_directory_path() / "netloom_render_test.png").string();
@@ -332,9 +297,8 @@ TEST(CairoPainter, PngFileAndRefusedSizes) {
     SurfacePtr glassBack(cairo_image_surface_create_from_png(path.c_str()));
     cairo_surface_flush(glassBack.get());
     const uint32_t v = *reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(glassBack.get()));
-    EXPECT_NEAR(double(v >> 24), 128, 1);
-    EXPECT_NEAR(double((v >> 16) & 0xff), 128, 1);  // premultiplied red again
-    EXPECT_NEAR(double((v >> 8) & 0xff), 64, 1);
+    for (auto [shift, want] : {std::pair{24, 128}, {16, 128}, {8, 64}})  // alpha, then premultiplied red and green
+        EXPECT_NEAR(double((v >> shift) & 0xff), want, 1) << shift;
     std::filesystem::remove(path);
     EXPECT_FALSE(renderSheetPng(*sample, 0, Settings{}, nullptr, 300, "/nonexistent/dir/x.png", &error));
     EXPECT_NE(error.find("/nonexistent/dir/x.png"), std::string::npos);

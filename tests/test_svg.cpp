@@ -8,31 +8,19 @@
 
 using namespace nl;
 
-namespace {
-
-Schematic emptyDesign() {
+TEST(Svg, DocumentSizeAndBackground) {
     Schematic s;
     s.sheets.push_back({});
-    return s;
-}
-
-}  // namespace
-
-TEST(Svg, EmptySheetDocument) {
-    Schematic s = emptyDesign();
     std::string doc = renderSvg(s, 0, Settings{}, nullptr, 2000);
-    const std::string head =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"2000\" height=\"2000\" viewBox=\"0 0 2000 2000\">\n"
-        "<rect x=\"0\" y=\"0\" width=\"2000\" height=\"2000\" stroke=\"none\" fill=\"#0c0e11\" "
-        "fill-opacity=\"1.000\"/>\n";
-    EXPECT_EQ(doc.substr(0, head.size()), head);
-    EXPECT_EQ(doc.substr(head.size()), "</svg>\n");
-
-    // Height follows the box's aspect, rounded half away from zero.
-    s.sheets[0].bbox = {0, 0, 100, 50};  // margin 6: box 112 x 62
-    std::string wide = renderSvg(s, 0, Settings{}, nullptr, 1000);
-    EXPECT_NE(wide.find("width=\"1000\" height=\"554\" viewBox=\"0 0 1000 554\""), std::string::npos);  // 553.57
+    EXPECT_EQ(doc,
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"2000\" height=\"2000\" viewBox=\"0 0 2000 2000\">\n"
+              "<rect x=\"0\" y=\"0\" width=\"2000\" height=\"2000\" stroke=\"none\" fill=\"#0c0e11\" "
+              "fill-opacity=\"1.000\"/>\n</svg>\n");
+    // Height follows the box's aspect, rounded half away from zero: box 112 x 62 with the margin.
+    s.sheets[0].bbox = {0, 0, 100, 50};
+    EXPECT_NE(renderSvg(s, 0, Settings{}, nullptr, 1000).find("width=\"1000\" height=\"554\" viewBox=\"0 0 1000 554\""),
+              std::string::npos);  // 553.57
     Settings light;
     light.theme = "Light";
     EXPECT_NE(renderSvg(s, 0, light, nullptr, 100).find("fill=\"#ffffff\""), std::string::npos);
@@ -65,26 +53,22 @@ TEST(Svg, ShapeElementsStrokeAndFill) {
         "<polyline points=\"0,0 10,0 \" stroke=\"#00ff00\" stroke-opacity=\"1.000\" stroke-width=\"2.0000\" "
         "stroke-linecap=\"round\" stroke-linejoin=\"round\" fill=\"none\"/>\n";
     EXPECT_EQ(p.body(), expected);
-}
 
-TEST(Svg, NumbersInGeneralNotation) {
-    SvgPainter p(1, {0, 0});
-    p.setPen({0.5, 0.2, 0.8, 1}, 1);
-    p.drawLine({12.5, 0.0001}, {1234567, -0.000012345});
-    EXPECT_NE(p.body().find("x1=\"12.5\" y1=\"0.0001\" x2=\"1.23457e+06\" y2=\"-1.2345e-05\""), std::string::npos)
-        << p.body();
-    // 255 x component + 0.5, truncated: 0.5 -> 128 (0x80), 0.2 -> 51 (0x33), 0.8 -> 204 (0xcc).
-    EXPECT_NE(p.body().find("stroke=\"#8033cc\""), std::string::npos);
+    // Numbers in general notation; colour components 255 x c + 0.5 truncated, out-of-range ones clamped.
     SvgPainter q(1, {0, 0});
-    q.setPen({2, -1, 0.999, 1}, 1);  // out of range components are clamped
+    q.setPen({0.5, 0.2, 0.8, 1}, 1);
+    q.drawLine({12.5, 0.0001}, {1234567, -0.000012345});
+    q.setPen({2, -1, 0.999, 1}, 1);
     q.drawLine({0, 0}, {1, 1});
+    EXPECT_NE(q.body().find("x1=\"12.5\" y1=\"0.0001\" x2=\"1.23457e+06\" y2=\"-1.2345e-05\" stroke=\"#8033cc\""),
+              std::string::npos)
+        << q.body();
     EXPECT_NE(q.body().find("stroke=\"#ff00ff\""), std::string::npos);
 }
 
 TEST(Svg, TextElements) {
     SvgPainter p(2, {0, 0});
-    p.drawText("", {1, 1}, 1, 0, 0, 0, false, {1, 1, 1, 1});
-    EXPECT_EQ(p.body(), "");
+    p.drawText("", {1, 1}, 1, 0, 0, 0, false, {1, 1, 1, 1});  // writes nothing
     p.drawText("R&D <1> \"q\"", {10, 20}, 2, 0, -1, -1, false, {1, 1, 1, 0.3});
     p.drawText("U1", {10, 20}, 2, 90, 0, 0, true, {0, 0, 0, 1});
     p.drawText("X", {10.123, 20.456}, 1, 45.5, 1, 1, false, {0, 0, 0, 1});
@@ -99,40 +83,29 @@ TEST(Svg, TextElements) {
 }
 
 TEST(Svg, CommandWritesTheRootSheet) {
-    const std::string dir = ::testing::TempDir();
-    const std::string path = dir + "netloom_svg_cmd.svg";
-    const std::string settings = dir + "netloom_svg_settings.json";
-    {
-        std::ofstream(settings) << "{\"theme\": \"paper\", \"show_grid\": true}";
-    }
+    const std::string path = ::testing::TempDir() + "netloom_svg_cmd.svg";
+    const std::string settings = ::testing::TempDir() + "netloom_svg_settings.json";
+    std::ofstream(settings) << "{\"theme\": \"paper\", \"show_grid\": true}";
     nltest::RunResult r = nltest::runNetloom({"--svg", "sample", path}, {"NETLOOM_SETTINGS=" + settings});
     EXPECT_EQ(r.status, 0) << r.err;
-    const std::string svg = nltest::slurp(path);
+    std::string svg = nltest::slurp(path);
     EXPECT_EQ(r.out, "Wrote " + path + " (" + std::to_string(svg.size()) + " bytes)\n");
     EXPECT_EQ(svg.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg ", 0), 0u);
     EXPECT_NE(svg.find(" width=\"2000\" "), std::string::npos);
-    EXPECT_NE(svg.find("fill=\"#faf5e6\""), std::string::npos);  // the paper theme's background
+    EXPECT_NE(svg.find("fill=\"#faf5e6\""), std::string::npos);    // the paper theme's background
     EXPECT_NE(svg.find("stroke=\"#e0d9bf\""), std::string::npos);  // its grid
-    std::remove(path.c_str());
-
     // A broken settings file leaves the defaults in force, silently.
-    {
-        std::ofstream(settings) << "{\"theme\": ";
-    }
+    std::ofstream(settings) << "{\"theme\": ";
     r = nltest::runNetloom({"--svg", "--sample", path}, {"NETLOOM_SETTINGS=" + settings});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(r.status == 0 && r.err.empty());
     EXPECT_NE(nltest::slurp(path).find("fill=\"#0c0e11\""), std::string::npos);
     std::remove(path.c_str());
     std::remove(settings.c_str());
 
     r = nltest::runNetloom({"--svg", "sample", "/nonexistent-dir/out.svg"});
-    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.status == 1 && r.out.empty());
     EXPECT_EQ(r.err, "Cannot write /nonexistent-dir/out.svg\n");
-    EXPECT_EQ(r.out, "");
     r = nltest::runNetloom({"--svg", "/nonexistent-dir/in.kicad_sch", path});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err.rfind("Error: ", 0), 0u);
-    r = nltest::runNetloom({"--svg", "sample"});
-    EXPECT_EQ(r.status, 1);  // too few arguments: usage
+    EXPECT_TRUE(r.status == 1 && r.err.rfind("Error: ", 0) == 0);
+    EXPECT_EQ(nltest::runNetloom({"--svg", "sample"}).status, 1);  // too few arguments: usage
 }

@@ -6,8 +6,10 @@ cd "$(dirname "$0")/.."
 secs=${1:-60}
 CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNETLOOM_FUZZ=ON \
   -DNETLOOM_TESTS=OFF -DNETLOOM_GUI=OFF -DNETLOOM_SANITIZE=ON >/dev/null
-cmake --build build-fuzz
 shopt -s nullglob
+targets=()
+for src in fuzz/*.cpp; do targets+=("$(basename "$src" .cpp)"); done
+cmake --build build-fuzz --target "${targets[@]}"
 for src in fuzz/*.cpp; do
   name=$(basename "$src" .cpp)
   seeds=fuzz/corpus/$name

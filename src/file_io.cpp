@@ -56,7 +56,13 @@ bool readWholeFile(const std::string& path, FileData& out) {
         return readByStream(path, out);
     }
     const size_t size = static_cast<size_t>(st.st_size);
-    void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+#ifdef MAP_POPULATE
+    // Mapping the pages in one go costs far less than faulting them in one by one.
+    constexpr int kFlags = MAP_PRIVATE | MAP_POPULATE;
+#else
+    constexpr int kFlags = MAP_PRIVATE;
+#endif
+    void* p = ::mmap(nullptr, size, PROT_READ, kFlags, fd, 0);
     ::close(fd);
     if (p == MAP_FAILED) return readByStream(path, out);
     ::madvise(p, size, MADV_SEQUENTIAL);

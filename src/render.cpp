@@ -244,19 +244,12 @@ void drawComponentGraphics(Painter& p, const Settings& cfg, const Theme& t, cons
         double w = orDefault(g.width, 0.15);
         switch (g.kind) {
             case Circle:
-                if (g.fill_background)
-                    p.setBrush(withAlpha(t.drawing_fill, st.s));
-                else if (g.fill_outline)
-                    p.setBrush(st.outline);
-                else
-                    p.noBrush();
-                p.setPen(st.outline, w);
-                drawShape(p, g);
-                break;
             case Polygon:
+                // Circles fill with the drawing colour, bodies with the symbol (or power) fill.
                 if (g.fill_background)
-                    p.setBrush(c.power_symbol ? withAlpha(t.power_symbol, 0.15 * st.s)
-                                              : withAlpha(t.symbol_fill, st.s));
+                    p.setBrush(g.kind == Circle     ? withAlpha(t.drawing_fill, st.s)
+                               : c.power_symbol ? withAlpha(t.power_symbol, 0.15 * st.s)
+                                                : withAlpha(t.symbol_fill, st.s));
                 else if (g.fill_outline)
                     p.setBrush(st.outline);
                 else

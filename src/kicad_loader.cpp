@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "file_io.h"
+#include "heap_reserve.h"
 #include "text.h"
 
 namespace nl {
@@ -823,6 +824,7 @@ void readSheetSymbol(KicadLoadContext& ctx, SExpr item, const std::string& path,
             return;
         }
     ctx.sheet_bytes += data.bytes.size();
+    expectHeapGrowth(data.bytes.size() * kHeapPerFileByte);
 
     Sheet child;
     child.name = sym.name.empty() ? sym.file : sym.name;

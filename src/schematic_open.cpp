@@ -5,6 +5,7 @@
 
 #include "eagle_loader.h"
 #include "file_io.h"
+#include "heap_reserve.h"
 #include "kicad_loader.h"
 #include "net_builder.h"
 #include "sexpr.h"
@@ -27,6 +28,7 @@ std::shared_ptr<Schematic> openSchematicFile(const std::string& path, std::strin
         fail(error, "Cannot read file: " + path);
         return nullptr;
     }
+    expectHeapGrowth(data.bytes.size() * kHeapPerFileByte);
     // `data` keeps the bytes mapped for the whole load.
     return loadSchematicText(data.bytes, path, error);
 }

@@ -2,9 +2,17 @@
 
 #include <cstdio>
 
+#include "heap_reserve.h"
+
 namespace nl {
 
-void registerPlatformServices() { setHttpTransport(platformHttpRequest); }
+void registerPlatformServices() {
+    setHttpTransport(platformHttpRequest);
+#ifndef _WIN32
+    // Not measured on Windows yet, so its heap is left as the system sets it up.
+    setHeapReserver(reserveLargePageHeap);
+#endif
+}
 
 WindowStarter platformWindowStarter() {
     return [](int, char**) {

@@ -1,6 +1,7 @@
 // What each operating system supplies to the portable core.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -9,9 +10,12 @@
 
 namespace nl {
 
-// Hands the platform's services (the HTTP client) to the core. Called once at
+// Hands the platform's services (the HTTP client, the heap reserver) to the core. Called once at
 // start-up, before any other thread exists.
 void registerPlatformServices();
+
+// Prepares the heap for a large design's load (see heap_reserve.h); POSIX only.
+void reserveLargePageHeap(size_t bytes);
 
 // Starts this platform's desktop window.
 WindowStarter platformWindowStarter();

@@ -26,10 +26,15 @@ void out(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
 void err(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stderr); }
 
 // Opens the file argument of a headless command; on failure reports it and yields null.
+// The last design opened is never freed: the system takes a process's memory
+// back at once, while freeing a large design's millions of records one by one
+// costs tens of milliseconds at exit.
 SchematicPtr openForCommand(const Args& args) {
+    static SchematicPtr* const lastOpened = new SchematicPtr();
     std::string error;
     SchematicPtr s = openInput(args[1], error);
     if (!s) err("Error: " + error + "\n");
+    *lastOpened = s;
     return s;
 }
 

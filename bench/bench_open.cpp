@@ -1,12 +1,22 @@
 // Full opening of a design (read, parse, load, component boxes, nets, sheet
-// extents) on the video demo and on generated 5,000- and 50,000-symbol designs.
+// extents) on the video demo and on generated 5,000- and 50,000-symbol designs,
+// both inside this process and as a whole `netloom --list-nets` process (start-up,
+// output and exit included, with the process's peak memory).
 // The generated files are made by tools/gen_design.py on first use (run the
 // program from the repository root) and kept in the temporary directory.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "net_builder.h"
 #include "schematic_open.h"
@@ -69,6 +79,66 @@ void BM_OpenGenerated(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenGenerated)->Arg(5000)->Arg(50000)->Unit(benchmark::kMillisecond);
 
+// One `netloom --list-nets` process per iteration, output discarded, run under
+// GNU time: Linux counts a spawning process's own resident memory into its
+// child's peak, and time is small enough not to hide netloom's. Wall time is
+// the benchmark's time; user and system time and the peak come from time.
+void processBenchmark(benchmark::State& state, const std::string& path) {
+    static const char* const kTime = "/usr/bin/time";
+    if (path.empty() || access(kTime, X_OK) != 0) {
+        state.SkipWithError(path.empty() ? "design not available" : "GNU time (package time) is not installed");
+        return;
+    }
+    const std::string report = (fs::temp_directory_path() / "netloom_bench_time.txt").string();
+    double user = 0, sys = 0, peak = 0;
+    for (auto _ : state) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        std::vector<std::string> args = {kTime, "-f", "%e %U %S %M", "-o", report, NETLOOM_BINARY, "--list-nets", path};
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const auto start = std::chrono::steady_clock::now();
+        pid_t pid = 0;
+        const int spawned = posix_spawn(&pid, kTime, &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        int status = 0;
+        if (spawned != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            state.SkipWithError("netloom --list-nets failed");
+            return;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        double wall = 0, u = 0, k = 0, kb = 0;
+        FILE* f = std::fopen(report.c_str(), "r");
+        const bool read = f && std::fscanf(f, "%lf %lf %lf %lf", &wall, &u, &k, &kb) == 4;
+        if (f) std::fclose(f);
+        if (!read) {
+            state.SkipWithError("could not read GNU time's report");
+            return;
+        }
+        user += u * 1e3;
+        sys += k * 1e3;
+        peak = std::max(peak, kb / 1024.0);
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["user_ms"] = user / n;
+    state.counters["sys_ms"] = sys / n;
+    state.counters["peak_MB"] = peak;
+    state.counters["peak_per_file_byte"] = peak * 1024 * 1024 / static_cast<double>(designBytes(path));
+}
+
+void BM_ProcessVideoDemo(benchmark::State& state) {
+    const std::string path = "/usr/share/kicad/demos/video/video.kicad_sch";
+    processBenchmark(state, fs::exists(path) ? path : std::string());
+}
+BENCHMARK(BM_ProcessVideoDemo)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_ProcessGenerated(benchmark::State& state) {
+    processBenchmark(state, generatedDesign(static_cast<int>(state.range(0))));
+}
+BENCHMARK(BM_ProcessGenerated)->Arg(5000)->Arg(50000)->MinTime(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
 // The net builder alone, to show that its cost grows with the design and no faster.
 void BM_BuildNetsGenerated(benchmark::State& state) {
     const std::string path = generatedDesign(static_cast<int>(state.range(0)));
@@ -86,6 +156,12 @@ void BM_BuildNetsGenerated(benchmark::State& state) {
         benchmark::Counter(static_cast<double>(state.iterations()) * static_cast<double>(s->components.size()) * 1.5,
                            benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_BuildNetsGenerated)->Arg(5000)->Arg(50000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BuildNetsGenerated)
+    ->Arg(5000)
+    ->Arg(12500)
+    ->Arg(25000)
+    ->Arg(50000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -118,5 +118,3 @@ void BM_ParseDemoFiles(benchmark::State& state) {
 BENCHMARK(BM_ParseDemoFiles)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-BENCHMARK_MAIN();

@@ -6,7 +6,7 @@ packages=(
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   libcurl4-openssl-dev libgtk-3-dev libcairo2-dev
-  librsvg2-bin
+  librsvg2-bin time
   g++-mingw-w64-x86-64
   kicad-demos
 )

@@ -175,6 +175,8 @@ public:
         ++size_;
         return {&slots_[i].value, true};
     }
+    // Starts loading the key's first slot into cache.
+    void prefetch(const Key& key) const { __builtin_prefetch(&slots_[Hash{}(key)&mask_]); }
     const int* find(const Key& key) const {
         size_t i = Hash{}(key)&mask_;
         while (slots_[i].value != kEmpty) {
@@ -217,8 +219,8 @@ class PointMap {
 public:
     PointMap(UnionFind& uf, size_t expected) : uf_(uf), map_(expected) {}
 
-    int node(int sheet, Point p) {
-        const PointKey key = keyOf(sheet, p);
+    int node(int sheet, Point p) { return node(keyOf(sheet, p)); }
+    int node(const PointKey& key) {
         auto [value, inserted] = map_.emplace(key);
         if (inserted) {
             *value = uf_.make();
@@ -226,6 +228,7 @@ public:
         }
         return *value;
     }
+    void prefetch(const PointKey& key) const { map_.prefetch(key); }
     // -1 when no item lies at the point.
     int find(int sheet, Point p) const {
         const int* value = map_.find(keyOf(sheet, p));
@@ -372,6 +375,12 @@ struct Candidate {
     const char* source;
 };
 
+struct CandidateKeyHash {
+    size_t operator()(const std::pair<int, std::string_view>& k) const {
+        return std::hash<std::string_view>{}(k.second) ^ static_cast<size_t>(k.first);
+    }
+};
+
 // Byte order, a prefix before its extensions (char_traits<char> compares as unsigned char).
 bool lessName(std::string_view a, std::string_view b) { return a < b; }
 
@@ -399,6 +408,15 @@ void nameNet(const Schematic& s, Net& net, int ordinal, std::vector<Candidate>& 
                 cands.push_back({4, l.text, "label"});
                 break;
         }
+    }
+    if (cands.size() > 16) {
+        // A rail's net offers its name once per power symbol: thousands of equal
+        // candidates on a big board. Only the distinct ones need sorting.
+        std::unordered_set<std::pair<int, std::string_view>, CandidateKeyHash> distinct;
+        size_t kept = 0;
+        for (const Candidate& c : cands)
+            if (distinct.insert({c.priority, c.name}).second) cands[kept++] = c;
+        cands.resize(kept);
     }
     if (!cands.empty()) {
         std::stable_sort(cands.begin(), cands.end(), [](const Candidate& a, const Candidate& b) {
@@ -439,9 +457,13 @@ void nameNet(const Schematic& s, Net& net, int ordinal, std::vector<Candidate>& 
     }
     net.power = net.name_source == "power" || isPowerNetName(net.name);
 
-    for (int w : net.wires) net.sheets.push_back(s.wires[w].sheet);
-    for (auto [ci, pi] : net.pins) net.sheets.push_back(s.components[ci].sheet);
-    for (int li : net.labels) net.sheets.push_back(s.labels[li].sheet);
+    // Items come in design order, so runs of one sheet are common: keep one per run.
+    auto addSheet = [&net](int sheet) {
+        if (net.sheets.empty() || net.sheets.back() != sheet) net.sheets.push_back(sheet);
+    };
+    for (int w : net.wires) addSheet(s.wires[w].sheet);
+    for (auto [ci, pi] : net.pins) addSheet(s.components[ci].sheet);
+    for (int li : net.labels) addSheet(s.labels[li].sheet);
     std::sort(net.sheets.begin(), net.sheets.end());
     net.sheets.erase(std::unique(net.sheets.begin(), net.sheets.end()), net.sheets.end());
 }
@@ -466,12 +488,25 @@ void buildNets(Schematic& s) {
     for (size_t i = 0; i < s.labels.size(); ++i) bus_text[i] = parseBusText(s.labels[i].text, s.bus_aliases);
 
     // 1. Wires and buses.
+    // The point map outgrows the CPU caches on a big design, so each lookup is
+    // announced a few wires ahead.
+    constexpr size_t kAhead = 8;
+    std::vector<PointKey> wire_keys(s.wires.size() * 2);
+    for (size_t i = 0; i < s.wires.size(); ++i) {
+        wire_keys[2 * i] = PointMap::keyOf(s.wires[i].sheet, s.wires[i].a);
+        wire_keys[2 * i + 1] = PointMap::keyOf(s.wires[i].sheet, s.wires[i].b);
+    }
     std::vector<int> wire_node(s.wires.size());
     for (size_t i = 0; i < s.wires.size(); ++i) {
         const Wire& w = s.wires[i];
+        if (i + kAhead < s.wires.size()) {
+            const PointMap& ahead = s.wires[i + kAhead].bus ? bus_points : points;
+            ahead.prefetch(wire_keys[2 * (i + kAhead)]);
+            ahead.prefetch(wire_keys[2 * (i + kAhead) + 1]);
+        }
         PointMap& map = w.bus ? bus_points : points;
-        const int a = map.node(w.sheet, w.a);
-        const int b = map.node(w.sheet, w.b);
+        const int a = map.node(wire_keys[2 * i]);
+        const int b = map.node(wire_keys[2 * i + 1]);
         uf.unite(a, b);
         wire_node[i] = a;
         (w.bus ? bus_grid : wire_grid).add(w, static_cast<int>(i));
@@ -502,16 +537,24 @@ void buildNets(Schematic& s) {
         Point position;
     };
     std::vector<LoosePin> loose_nc_pins;                   // no-connect pins that met nothing at their point
+    std::vector<std::pair<int, int>> nc_pins;              // (component, pin) of every no-connect pin
     std::unordered_map<std::string_view, int> rail_nodes;  // saves building a key per power pin
+    std::vector<PointKey> pin_keys(pin_total);
+    for (size_t ci = 0; ci < s.components.size(); ++ci)
+        for (size_t pi = 0; pi < s.components[ci].pins.size(); ++pi)
+            pin_keys[pin_base[ci] + pi] = PointMap::keyOf(s.components[ci].sheet, s.components[ci].pins[pi].position);
     for (size_t ci = 0; ci < s.components.size(); ++ci) {
         const Component& c = s.components[ci];
         for (size_t pi = 0; pi < c.pins.size(); ++pi) {
             const Pin& p = c.pins[pi];
+            const size_t flat = pin_base[ci] + pi;
+            if (flat + kAhead < pin_total) points.prefetch(pin_keys[flat + kAhead]);
             int node;
             if (std::string_view(p.type) == PinType::NoConnect) {
                 node = uf.make();
+                nc_pins.push_back({static_cast<int>(ci), static_cast<int>(pi)});
             } else {
-                node = points.node(c.sheet, p.position);
+                node = points.node(pin_keys[flat]);
             }
             pin_node[pin_base[ci] + pi] = node;
             const std::string_view rail = powerNameOf(s, c, p);
@@ -522,18 +565,15 @@ void buildNets(Schematic& s) {
             }
         }
     }
-    for (size_t ci = 0; ci < s.components.size(); ++ci) {
+    for (auto [ci, pi] : nc_pins) {
         const Component& c = s.components[ci];
-        for (size_t pi = 0; pi < c.pins.size(); ++pi) {
-            const Pin& p = c.pins[pi];
-            if (std::string_view(p.type) != PinType::NoConnect) continue;
-            const int node = pin_node[pin_base[ci] + pi];
-            const int there = points.find(c.sheet, p.position);
-            if (there >= 0)
-                uf.unite(node, there);
-            else
-                loose_nc_pins.push_back({node, c.sheet, p.position});
-        }
+        const Pin& p = c.pins[pi];
+        const int node = pin_node[pin_base[ci] + pi];
+        const int there = points.find(c.sheet, p.position);
+        if (there >= 0)
+            uf.unite(node, there);
+        else
+            loose_nc_pins.push_back({node, c.sheet, p.position});
     }
 
     // 4. Bus entries join nothing.
@@ -613,12 +653,14 @@ void buildNets(Schematic& s) {
     }
 
     // 7. No-connect flags reach every pin of a marked net.
-    std::vector<char> marked(uf.parent.size(), 0);
-    for (int n : marker_node) marked[uf.find(n)] = 1;
-    for (size_t ci = 0; ci < s.components.size(); ++ci) {
-        Component& c = s.components[ci];
-        for (size_t pi = 0; pi < c.pins.size(); ++pi)
-            if (marked[uf.find(pin_node[pin_base[ci] + pi])]) c.pins[pi].no_connect = true;
+    if (!marker_node.empty()) {
+        std::vector<char> marked(uf.parent.size(), 0);
+        for (int n : marker_node) marked[uf.find(n)] = 1;
+        for (size_t ci = 0; ci < s.components.size(); ++ci) {
+            Component& c = s.components[ci];
+            for (size_t pi = 0; pi < c.pins.size(); ++pi)
+                if (marked[uf.find(pin_node[pin_base[ci] + pi])]) c.pins[pi].no_connect = true;
+        }
     }
 
     // 8. Nets, created in item order. Item lists are counted first so each is allocated once.
@@ -630,11 +672,12 @@ void buildNets(Schematic& s) {
         if (n < 0) n = net_count++;
         return n;
     };
+    // Pin nets are kept in a flat array until the final numbering: pins are
+    // large records, and walking them once instead of four times is what keeps
+    // a big board's cost in line with a small one's.
     for (size_t i = 0; i < s.wires.size(); ++i) s.wires[i].net = netFor(wire_node[i]);
-    for (size_t ci = 0; ci < s.components.size(); ++ci) {
-        Component& c = s.components[ci];
-        for (size_t pi = 0; pi < c.pins.size(); ++pi) c.pins[pi].net = netFor(pin_node[pin_base[ci] + pi]);
-    }
+    std::vector<int>& pin_net = pin_node;
+    for (int& n : pin_net) n = netFor(n);
     for (size_t i = 0; i < s.labels.size(); ++i) s.labels[i].net = netFor(label_node[i]);
     for (size_t i = 0; i < s.junctions.size(); ++i) s.junctions[i].net = netFor(junction_node[i]);
 
@@ -642,8 +685,7 @@ void buildNets(Schematic& s) {
     {
         std::vector<int> counts(static_cast<size_t>(net_count) * 4, 0);
         for (const Wire& w : s.wires) ++counts[w.net * 4];
-        for (const Component& c : s.components)
-            for (const Pin& p : c.pins) ++counts[p.net * 4 + 1];
+        for (int n : pin_net) ++counts[n * 4 + 1];
         for (const Label& l : s.labels) ++counts[l.net * 4 + 2];
         for (const Junction& j : s.junctions) ++counts[j.net * 4 + 3];
         for (int n = 0; n < net_count; ++n) {
@@ -660,9 +702,9 @@ void buildNets(Schematic& s) {
         if (s.wires[i].bus) net.bus = true;
     }
     for (size_t ci = 0; ci < s.components.size(); ++ci) {
-        const Component& c = s.components[ci];
-        for (size_t pi = 0; pi < c.pins.size(); ++pi)
-            s.nets[c.pins[pi].net].pins.push_back({static_cast<int>(ci), static_cast<int>(pi)});
+        const size_t pins = pin_base[ci + 1] - pin_base[ci];
+        for (size_t pi = 0; pi < pins; ++pi)
+            s.nets[pin_net[pin_base[ci] + pi]].pins.push_back({static_cast<int>(ci), static_cast<int>(pi)});
     }
     for (size_t i = 0; i < s.labels.size(); ++i) s.nets[s.labels[i].net].labels.push_back(static_cast<int>(i));
     for (size_t i = 0; i < s.junctions.size(); ++i) s.nets[s.junctions[i].net].junctions.push_back(static_cast<int>(i));
@@ -697,8 +739,10 @@ void buildNets(Schematic& s) {
     }
     s.nets = std::move(sorted);
     for (Wire& w : s.wires) w.net = new_index[w.net];
-    for (Component& c : s.components)
-        for (Pin& p : c.pins) p.net = new_index[p.net];
+    for (size_t ci = 0; ci < s.components.size(); ++ci) {
+        std::vector<Pin>& pins = s.components[ci].pins;
+        for (size_t pi = 0; pi < pins.size(); ++pi) pins[pi].net = new_index[pin_net[pin_base[ci] + pi]];
+    }
     for (Label& l : s.labels) l.net = new_index[l.net];
     for (Junction& j : s.junctions) j.net = new_index[j.net];
 }

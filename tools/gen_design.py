@@ -86,12 +86,31 @@ class Writer:
         self.serial += 1
         return f"{self.serial:08x}-0000-4000-8000-{self.serial * 7919 % (1 << 48):012x}"
 
+    # Sheet items are laid out the way KiCad 8 writes them: one token per line, tab-indented.
     def wire(self, x1, y1, x2, y2):
-        self.out.write(f"\t(wire (pts (xy {x1:.2f} {y1:.2f}) (xy {x2:.2f} {y2:.2f}))\n"
-                       f"\t\t(stroke (width 0) (type default))\n\t\t(uuid \"{self.uuid()}\")\n\t)\n")
+        self.out.write(f"\t(wire\n\t\t(pts\n\t\t\t(xy {x1:.2f} {y1:.2f}) (xy {x2:.2f} {y2:.2f})\n\t\t)\n"
+                       f"\t\t(stroke\n\t\t\t(width 0)\n\t\t\t(type default)\n\t\t)\n"
+                       f"\t\t(uuid \"{self.uuid()}\")\n\t)\n")
+
+    def junction(self, x, y):
+        self.out.write(f"\t(junction\n\t\t(at {x:.2f} {y:.2f})\n\t\t(diameter 0)\n\t\t(color 0 0 0 0)\n"
+                       f"\t\t(uuid \"{self.uuid()}\")\n\t)\n")
+
+    def label(self, text, x, y):
+        self.out.write(f"\t(label \"{text}\"\n\t\t(at {x:.2f} {y:.2f} 0)\n\t\t(fields_autoplaced yes)\n"
+                       f"\t\t(effects\n\t\t\t(font\n\t\t\t\t(size 1.27 1.27)\n\t\t\t)\n"
+                       f"\t\t\t(justify left bottom)\n\t\t)\n\t\t(uuid \"{self.uuid()}\")\n\t)\n")
+
+    def global_label(self, text, x, y):
+        self.out.write(f"\t(global_label \"{text}\"\n\t\t(shape input)\n\t\t(at {x:.2f} {y:.2f} 0)\n"
+                       f"\t\t(fields_autoplaced yes)\n"
+                       f"\t\t(effects\n\t\t\t(font\n\t\t\t\t(size 1.27 1.27)\n\t\t\t)\n\t\t\t(justify left)\n\t\t)\n"
+                       f"\t\t(uuid \"{self.uuid()}\")\n"
+                       f"\t\t(property \"Intersheetrefs\" \"${{INTERSHEET_REFS}}\"\n\t\t\t(at {x:.2f} {y:.2f} 0)\n"
+                       f"\t\t\t(effects\n\t\t\t\t(font\n\t\t\t\t\t(size 1.27 1.27)\n\t\t\t\t)\n"
+                       f"\t\t\t\t(hide yes)\n\t\t\t)\n\t\t)\n\t)\n")
 
     def symbol(self, root, lib, ref, value, x, y, pins, footprint="", hidden_ref=False):
-        # Laid out the way KiCad 8 writes it: one token per line, tab-indented.
         pin_lines = "".join(f'\t\t(pin "{p}"\n\t\t\t(uuid "{self.uuid()}")\n\t\t)\n' for p in pins)
 
         def prop(name, text, px, py, hidden):
@@ -141,12 +160,10 @@ def generate(symbols, out):
         w.wire(x, y + 7.62, cx, y + 7.62)
         w.wire(cx, y + 7.62, cx, y + 2.54)
         mid = x + 5.08
-        out.write(f"\t(junction (at {mid:.2f} {y + 7.62:.2f}) (diameter 0) (color 0 0 0 0) (uuid \"{w.uuid()}\"))\n")
-        out.write(f"\t(label \"N{k}\" (at {mid:.2f} {y + 7.62:.2f} 0) (fields_autoplaced yes)\n"
-                  f"\t\t(effects (font (size 1.27 1.27)) (justify left bottom))\n\t\t(uuid \"{w.uuid()}\")\n\t)\n")
+        w.junction(mid, y + 7.62)
+        w.label(f"N{k}", mid, y + 7.62)
         if k % 8 == 0:
-            out.write(f"\t(global_label \"BUS{(k // 8) % 16}\" (shape input) (at {cx:.2f} {y + 5.08:.2f} 0)\n"
-                      f"\t\t(effects (font (size 1.27 1.27)) (justify left))\n\t\t(uuid \"{w.uuid()}\")\n\t)\n")
+            w.global_label(f"BUS{(k // 8) % 16}", cx, y + 5.08)
         # Supply stubs: VCC above the resistor, GND above the capacitor.
         w.wire(x, y - 3.81, x, y - 6.35)
         w.wire(cx, y - 2.54, cx, y - 6.35)

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and CI need. Safe to run again.
+# Installs every Debian package the build and the tests need, plus any named
+# on the command line. Safe to run again.
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git python3
@@ -10,6 +11,7 @@ packages=(
   g++-mingw-w64-x86-64
   kicad-demos
 )
+packages+=("$@")  # extra packages a caller needs (CI adds Wine)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

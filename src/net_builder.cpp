@@ -295,6 +295,8 @@ public:
         pending_.shrink_to_fit();
     }
 
+    void prefetch(int sheet, Point p) const { slot_.prefetch(cellKey(sheet, cellOf(p.x), cellOf(p.y))); }
+
     template <typename F>
     void forEachCandidate(int sheet, Point p, F&& f) const {
         const int32_t cx = cellOf(p.x), cy = cellOf(p.y);
@@ -384,12 +386,18 @@ struct CandidateKeyHash {
 // Byte order, a prefix before its extensions (char_traits<char> compares as unsigned char).
 bool lessName(std::string_view a, std::string_view b) { return a < b; }
 
-void nameNet(const Schematic& s, Net& net, int ordinal, std::vector<Candidate>& cands) {
+// What naming needs of each pin, gathered while the pins are first walked:
+// the records themselves are large and would be fetched again net by net.
+struct PinFacts {
+    const std::vector<size_t>& base;            // component -> index of its first pin
+    const std::vector<std::string_view>& rail;  // per pin: the rail it names, or empty
+    const std::vector<int>& sheet;              // per component
+};
+
+void nameNet(const Schematic& s, const PinFacts& facts, Net& net, int ordinal, std::vector<Candidate>& cands) {
     cands.clear();
     for (auto [ci, pi] : net.pins) {
-        const Component& c = s.components[ci];
-        const Pin& p = c.pins[pi];
-        std::string_view rail = powerNameOf(s, c, p);
+        const std::string_view rail = facts.rail[facts.base[ci] + pi];
         if (!rail.empty()) cands.push_back({0, rail, "power"});
     }
     for (int li : net.labels) {
@@ -462,7 +470,7 @@ void nameNet(const Schematic& s, Net& net, int ordinal, std::vector<Candidate>& 
         if (net.sheets.empty() || net.sheets.back() != sheet) net.sheets.push_back(sheet);
     };
     for (int w : net.wires) addSheet(s.wires[w].sheet);
-    for (auto [ci, pi] : net.pins) addSheet(s.components[ci].sheet);
+    for (auto [ci, pi] : net.pins) addSheet(facts.sheet[ci]);
     for (int li : net.labels) addSheet(s.labels[li].sheet);
     std::sort(net.sheets.begin(), net.sheets.end());
     net.sheets.erase(std::unique(net.sheets.begin(), net.sheets.end()), net.sheets.end());
@@ -515,15 +523,22 @@ void buildNets(Schematic& s) {
     bus_grid.freeze();
 
     // 2. Junctions, no-connect markers, labels.
-    std::vector<int> junction_node(s.junctions.size());
-    for (size_t i = 0; i < s.junctions.size(); ++i)
-        junction_node[i] = points.node(s.junctions[i].sheet, s.junctions[i].position);
-    std::vector<int> marker_node(s.no_connects.size());
-    for (size_t i = 0; i < s.no_connects.size(); ++i)
-        marker_node[i] = points.node(s.no_connects[i].sheet, s.no_connects[i].position);
-    std::vector<int> label_node(s.labels.size());
-    for (size_t i = 0; i < s.labels.size(); ++i)
-        label_node[i] = (bus_text[i] ? bus_points : points).node(s.labels[i].sheet, s.labels[i].position);
+    // Each item's map lookup is announced a few items ahead, as for wires.
+    auto nodesOf = [&](const auto& items, auto&& mapOf) {
+        std::vector<PointKey> keys(items.size());
+        for (size_t i = 0; i < items.size(); ++i) keys[i] = PointMap::keyOf(items[i].sheet, items[i].position);
+        std::vector<int> nodes(items.size());
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (i + kAhead < items.size()) mapOf(i + kAhead).prefetch(keys[i + kAhead]);
+            nodes[i] = mapOf(i).node(keys[i]);
+        }
+        return nodes;
+    };
+    auto pointMap = [&](size_t) -> PointMap& { return points; };
+    const std::vector<int> junction_node = nodesOf(s.junctions, pointMap);
+    const std::vector<int> marker_node = nodesOf(s.no_connects, pointMap);
+    const std::vector<int> label_node =
+        nodesOf(s.labels, [&](size_t i) -> PointMap& { return bus_text[i] ? bus_points : points; });
 
     // 3. Pins. A pin of type no_connect stays out of the point map so that two
     // such pins stacked on one spot remain apart; it still joins whatever else
@@ -540,6 +555,7 @@ void buildNets(Schematic& s) {
     std::vector<std::pair<int, int>> nc_pins;              // (component, pin) of every no-connect pin
     std::unordered_map<std::string_view, int> rail_nodes;  // saves building a key per power pin
     std::vector<PointKey> pin_keys(pin_total);
+    std::vector<std::string_view> pin_rail(pin_total);
     for (size_t ci = 0; ci < s.components.size(); ++ci)
         for (size_t pi = 0; pi < s.components[ci].pins.size(); ++pi)
             pin_keys[pin_base[ci] + pi] = PointMap::keyOf(s.components[ci].sheet, s.components[ci].pins[pi].position);
@@ -558,6 +574,7 @@ void buildNets(Schematic& s) {
             }
             pin_node[pin_base[ci] + pi] = node;
             const std::string_view rail = powerNameOf(s, c, p);
+            pin_rail[flat] = rail;
             if (!rail.empty()) {
                 auto [it, first] = rail_nodes.try_emplace(rail, -1);
                 if (first) it->second = named.node("power:" + std::string(rail));
@@ -585,7 +602,12 @@ void buildNets(Schematic& s) {
             if (w.sheet == sheet && onInterior(p, w.a, w.b)) uf.unite(wire_node[wi], node);
         });
     };
-    for (const auto& [key, node] : points.points()) joinInteriors(wire_grid, key.sheet, fromKey(key), node);
+    const std::vector<std::pair<PointKey, int>>& all_points = points.points();
+    for (size_t i = 0; i < all_points.size(); ++i) {
+        if (i + kAhead < all_points.size())
+            wire_grid.prefetch(all_points[i + kAhead].first.sheet, fromKey(all_points[i + kAhead].first));
+        joinInteriors(wire_grid, all_points[i].first.sheet, fromKey(all_points[i].first), all_points[i].second);
+    }
     for (const LoosePin& lp : loose_nc_pins)  // at the rounded point, like every point of the map
         joinInteriors(wire_grid, lp.sheet, fromKey(PointMap::keyOf(lp.sheet, lp.position)), lp.node);
     for (const auto& [key, node] : bus_points.points()) joinInteriors(bus_grid, key.sheet, fromKey(key), node);
@@ -711,7 +733,10 @@ void buildNets(Schematic& s) {
 
     // 9. Names.
     std::vector<Candidate> cands;
-    for (size_t i = 0; i < s.nets.size(); ++i) nameNet(s, s.nets[i], static_cast<int>(i) + 1, cands);
+    std::vector<int> component_sheet(s.components.size());
+    for (size_t ci = 0; ci < s.components.size(); ++ci) component_sheet[ci] = s.components[ci].sheet;
+    const PinFacts facts{pin_base, pin_rail, component_sheet};
+    for (size_t i = 0; i < s.nets.size(); ++i) nameNet(s, facts, s.nets[i], static_cast<int>(i) + 1, cands);
 
     // 10. Named before automatic, power before the rest, then by name.
     struct SortKey {

@@ -572,7 +572,7 @@ void buildNets(Schematic& s) {
             } else {
                 node = points.node(pin_keys[flat]);
             }
-            pin_node[pin_base[ci] + pi] = node;
+            pin_node[flat] = node;
             const std::string_view rail = powerNameOf(s, c, p);
             pin_rail[flat] = rail;
             if (!rail.empty()) {

@@ -43,11 +43,9 @@ constexpr uintptr_t kHugePage = uintptr_t(2) << 20;
 
 void reserveLargePageHeap(size_t bytes) {
     if (bytes < kMinReserve) return;
-    static bool tuned = false;
-    if (!tuned) {
-        tuned = true;
-        if (mallopt(M_MMAP_THRESHOLD, 1 << 30) != 1 || mallopt(M_TRIM_THRESHOLD, 1 << 30) != 1) return;
-    }
+    // Once per process; without both settings the reservation would not stay in the heap.
+    static const bool tuned = mallopt(M_MMAP_THRESHOLD, 1 << 30) == 1 && mallopt(M_TRIM_THRESHOLD, 1 << 30) == 1;
+    if (!tuned) return;
     char* block = static_cast<char*>(std::malloc(bytes));
     if (!block) return;
     // Only a block inside the program break is handed back to the heap's top;

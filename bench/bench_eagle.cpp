@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <string>
 
-#include "eagle_loader.h"
-#include "file_io.h"
-#include "xml.h"
+#include "base/file_io.h"
+#include "formats/eagle_loader.h"
+#include "readers/xml.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // so in-process opens use the same heap preparation as the netloom executable.
 #include <benchmark/benchmark.h>
 
-#include "platform.h"
+#include "platform/platform.h"
 
 int main(int argc, char** argv) {
     nl::registerPlatformServices();

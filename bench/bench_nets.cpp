@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <string>
 
-#include "model.h"
-#include "net_builder.h"
-#include "schematic_open.h"
+#include "connectivity/net_builder.h"
+#include "model/model.h"
+#include "open/schematic_open.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "net_builder.h"
-#include "schematic_open.h"
+#include "connectivity/net_builder.h"
+#include "open/schematic_open.h"
 
 namespace {
 

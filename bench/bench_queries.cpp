@@ -11,10 +11,10 @@
 #include <memory>
 #include <string>
 
-#include "lookup.h"
-#include "overview.h"
-#include "schematic_open.h"
-#include "trace.h"
+#include "analysis/lookup.h"
+#include "analysis/overview.h"
+#include "analysis/trace.h"
+#include "open/schematic_open.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <memory>
 #include <string>
 
-#include "render.h"
-#include "schematic_open.h"
-#include "svg_painter.h"
+#include "open/schematic_open.h"
+#include "render/render.h"
+#include "render/svg_painter.h"
 #if NETLOOM_HAVE_CAIRO
-#include "posix/cairo_painter.h"
+#include "platform/posix/cairo_painter.h"
 #endif
 
 namespace {

@@ -7,11 +7,11 @@
 #include <memory>
 #include <string>
 
-#include "erc.h"
-#include "json_util.h"
-#include "net_builder.h"
-#include "reports.h"
-#include "schematic_open.h"
+#include "analysis/erc.h"
+#include "analysis/reports.h"
+#include "base/json_util.h"
+#include "connectivity/net_builder.h"
+#include "open/schematic_open.h"
 
 namespace {
 

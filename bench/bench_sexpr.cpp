@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "file_io.h"
-#include "sexpr.h"
+#include "base/file_io.h"
+#include "readers/sexpr.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <string>
 
-#include "ai_tools.h"
-#include "json_util.h"
-#include "schematic_open.h"
+#include "assistant/ai_tools.h"
+#include "base/json_util.h"
+#include "open/schematic_open.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "eagle_loader.h"
+#include "formats/eagle_loader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text(reinterpret_cast<const char*>(data), size);

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "schematic_open.h"
+#include "open/schematic_open.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string error;

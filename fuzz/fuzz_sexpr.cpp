@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "sexpr.h"
+#include "readers/sexpr.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {

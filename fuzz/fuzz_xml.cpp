@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "xml.h"
+#include "readers/xml.h"
 
 namespace {
 

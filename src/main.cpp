@@ -1,5 +1,5 @@
-#include "cli.h"
-#include "platform.h"
+#include "app/cli.h"
+#include "platform/platform.h"
 
 int main(int argc, char** argv) {
     nl::registerPlatformServices();

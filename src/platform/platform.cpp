@@ -1,8 +1,8 @@
-#include "platform.h"
+#include "platform/platform.h"
 
 #include <cstdio>
 
-#include "heap_reserve.h"
+#include "base/heap_reserve.h"
 
 namespace nl {
 

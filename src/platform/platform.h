@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "cli.h"
-#include "http.h"
+#include "app/cli.h"
+#include "assistant/http.h"
 
 namespace nl {
 

@@ -1,4 +1,4 @@
-#include "cairo_painter.h"
+#include "platform/posix/cairo_painter.h"
 
 #if NETLOOM_HAVE_CAIRO
 

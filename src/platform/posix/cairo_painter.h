@@ -11,8 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "painter.h"
-#include "render.h"
+#include "render/painter.h"
+#include "render/render.h"
 
 namespace nl {
 

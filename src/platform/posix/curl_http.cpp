@@ -14,7 +14,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform.h"
+#include "platform/platform.h"
 
 namespace nl {
 
@@ -53,8 +53,7 @@ const CurlApi* curlApi() {
         if (!lib) return;
         ready = bind(lib, "curl_global_init", api.global_init) && bind(lib, "curl_easy_init", api.easy_init) &&
                 bind(lib, "curl_easy_cleanup", api.easy_cleanup) && bind(lib, "curl_easy_setopt", api.easy_setopt) &&
-                bind(lib, "curl_easy_perform", api.easy_perform) &&
-                bind(lib, "curl_easy_getinfo", api.easy_getinfo) &&
+                bind(lib, "curl_easy_perform", api.easy_perform) && bind(lib, "curl_easy_getinfo", api.easy_getinfo) &&
                 bind(lib, "curl_slist_append", api.slist_append) &&
                 bind(lib, "curl_slist_free_all", api.slist_free_all) && bind(lib, "curl_url", api.url) &&
                 bind(lib, "curl_url_cleanup", api.url_cleanup) && bind(lib, "curl_url_set", api.url_set) &&

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "platform.h"
+#include "platform/platform.h"
 
 #if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
 #if defined(__has_feature)

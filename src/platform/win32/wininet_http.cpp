@@ -1,6 +1,6 @@
 // The HTTP client on Windows: WinINet, with fresh handles for every request,
 // the system's proxy configuration and its certificate checks.
-#include "platform.h"
+#include "platform/platform.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX

@@ -1,0 +1,318 @@
+#include "app/cli.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "analysis/erc.h"
+#include "analysis/lookup.h"
+#include "analysis/overview.h"
+#include "analysis/reports.h"
+#include "analysis/trace.h"
+#include "assistant/ai_chat.h"
+#include "base/json_util.h"
+#include "base/text.h"
+#include "open/schematic_open.h"
+#include "render/svg_painter.h"
+#include "settings/settings.h"
+
+namespace nl {
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+void out(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
+void err(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stderr); }
+
+// Opens the file argument of a headless command; on failure reports it and yields null.
+// The last design opened is never freed: the system takes a process's memory
+// back at once, while freeing a large design's millions of records one by one
+// costs tens of milliseconds at exit.
+SchematicPtr openForCommand(const Args& args) {
+    static SchematicPtr* const lastOpened = new SchematicPtr();
+    std::string error;
+    SchematicPtr s = openInput(args[1], error);
+    if (!s) err("Error: " + error + "\n");
+    *lastOpened = s;
+    return s;
+}
+
+int listNets(const Args& args, const std::string&) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    std::string text;
+    text.reserve(s->nets.size() * 48);
+    for (const Net& n : s->nets) {
+        text += n.name;
+        text += n.power ? "\tpower\t" : "\tsignal\t";
+        text += std::to_string(n.pins.size());
+        text += " pins\t";
+        text += std::to_string(n.wires.size());
+        text += " wires\n";
+    }
+    out(text);
+    return 0;
+}
+
+// Power symbols and the later units of multi-unit parts are left out.
+int listComponents(const Args& args, const std::string&) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    std::string text;
+    for (const Component& c : s->components) {
+        if (c.power_symbol || c.unit > 1) continue;
+        text += c.reference + "\t" + c.value + "\t" + componentKind(c) + "\t" + c.footprint + "\n";
+    }
+    out(text);
+    return 0;
+}
+
+int cmdSummary(const Args& args, const std::string&) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    std::string text = schematicSummary(*s, 200);
+    for (const std::string& w : s->warnings) text += "Warning: " + w + "\n";
+    out(text);
+    return 0;
+}
+
+int cmdComponent(const Args& args, const std::string&) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    const std::string& ref = args[2];
+    const int n = static_cast<int>(s->components.size());
+    int found = -1;
+    for (int i = 0; i < n && found < 0; ++i)
+        if (s->components[i].reference == ref) found = i;
+    for (int i = 0; i < n && found < 0; ++i)
+        if (equalsNoCase(s->components[i].reference, ref)) found = i;
+    if (found < 0) {
+        err("No component '" + ref + "'\n");
+        return 1;
+    }
+    out(describeComponent(*s, found, "verbose"));
+    return 0;
+}
+
+int cmdNet(const Args& args, const std::string&) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    std::vector<int> nets;
+    std::string label, error;
+    if (!resolveTarget(*s, args[2], nets, label, &error)) {
+        err("Error: " + error + "\n");
+        return 1;
+    }
+    std::string text;
+    for (int n : nets) text += describeNet(*s, n, "verbose") + "\n";
+    out(text);
+    return 0;
+}
+
+int cmdTrace(const Args& args, const std::string&) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    // Fixed defaults: the command line never reads the settings file here.
+    const TraceResult r = tracePath(*s, args[2], args[3], TraceOptions{});
+    out(formatTrace(r, *s));
+    return r.found ? 0 : 1;
+}
+
+int cmdErc(const Args& args) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    const std::vector<ErcIssue> issues = runErc(*s, ErcOptions{});
+    out(ercReportText(*s, issues));
+    for (const ErcIssue& i : issues)
+        if (i.severity == "error") return 1;
+    return 0;
+}
+
+int cmdReport(const Args& args, std::string (*report)(const Schematic&)) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    out(report(*s));
+    return 0;
+}
+
+int cmdJson(const Args& args) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    std::string text = schematicJsonText(*s, 2);
+    text += '\n';
+    out(text);
+    return 0;
+}
+
+int cmdSvg(const Args& args) {
+    SchematicPtr s = openForCommand(args);
+    if (!s) return 1;
+    Settings settings;
+    settings.load();  // a missing or broken file leaves the defaults, silently
+    const std::string svg = renderSvg(*s, 0, settings, nullptr, 2000);
+    const std::string& path = args[2];
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) {
+        err("Cannot write " + path + "\n");
+        return 1;
+    }
+    std::fwrite(svg.data(), 1, svg.size(), f);
+    std::fclose(f);
+    out("Wrote " + path + " (" + std::to_string(svg.size()) + " bytes)\n");
+    return 0;
+}
+
+// One question to the assistant; the answer and each tool call are printed as
+// the events arrive, so a slow model still shows progress.
+int cmdAsk(const std::string& file, const std::string& question, const std::string& program) {
+    std::string error;
+    SchematicPtr schematic = openInput(file, error);
+    if (!schematic) {
+        err("Error: " + error + "\n");
+        return 1;
+    }
+    Settings settings;
+    settings.load();
+    if (settings.ai.base_url.empty()) {
+        err("No AI provider configured. Run: " + program + " --set ai.provider ollama\n");
+        return 1;
+    }
+    ToolContext context;
+    context.schematic = schematic;
+    context.settings = &settings;
+    context.onView = [](const ViewCommand& v) {
+        std::string line = "  [view: " + v.action;
+        for (int32_t net : v.nets) line += " net#" + std::to_string(net);
+        out(line + "]\n");
+        std::fflush(stdout);
+    };
+    bool failed = false;
+    std::vector<ChatMessage> conversation;
+    AiChat(settings.ai, context).send(conversation, question, [&](const ChatEvent& e) {
+        if (e.kind == "text") {
+            out(e.text + "\n");
+        } else if (e.kind == "tool_call") {
+            out("  [calling " + e.tool + "(" + dumpJson(e.args) + ")]\n");
+        } else if (e.kind == "error") {
+            err("Error: " + e.text + "\n");
+            failed = true;
+        }
+        std::fflush(stdout);
+    });
+    return failed ? 1 : 0;
+}
+
+struct Command {
+    const char* option;
+    size_t min_count;  // the option itself included
+    int (*run)(const Args& args, const std::string& program);
+};
+
+const Command kCommands[] = {
+    {"--summary", 2, cmdSummary},
+    {"--list-components", 2, listComponents},
+    {"--component", 3, cmdComponent},
+    {"--list-nets", 2, listNets},
+    {"--net", 3, cmdNet},
+    {"--trace", 4, cmdTrace},
+    {"--erc", 2, [](const Args& a, const std::string&) { return cmdErc(a); }},
+    {"--bom", 2, [](const Args& a, const std::string&) { return cmdReport(a, bomCsv); }},
+    {"--netlist", 2, [](const Args& a, const std::string&) { return cmdReport(a, netlistText); }},
+    {"--json", 2, [](const Args& a, const std::string&) { return cmdJson(a); }},
+    {"--svg", 3, [](const Args& a, const std::string&) { return cmdSvg(a); }},
+    {"--ask", 3, [](const Args& a, const std::string& program) { return cmdAsk(a[1], a[2], program); }},
+    // A missing or damaged settings file leaves the defaults, silently.
+    {"--settings", 1,
+     [](const Args&, const std::string&) {
+         Settings settings;
+         settings.load();
+         std::string text;
+         for (const auto& [key, value] : settings.flat()) text += key + " = " + value + "\n";
+         text += "\n(settings file: " + settingsPath() + ")\n";
+         out(text);
+         return 0;
+     }},
+    {"--set", 3,
+     [](const Args& a, const std::string&) {
+         Settings settings;
+         settings.load();
+         std::string error;
+         if (!settings.setValue(a[1], a[2], &error)) {
+             err("Error: " + error + "\n");
+             return 1;
+         }
+         if (!settings.save(&error)) {
+             err("Error saving settings: " + error + "\n");
+             return 1;
+         }
+         out(a[1] + " = " + a[2] + "\n");
+         return 0;
+     }},
+};
+
+}  // namespace
+
+SchematicPtr openInput(const std::string& arg, std::string& error) {
+    if (arg == "--sample" || arg == "sample") return loadSampleSchematic();
+    return openSchematicFile(arg, &error);
+}
+
+void printUsage(const std::string& program) {
+    const std::string rule(56, '=');
+    const std::string p = "  " + program;
+    std::string u;
+    u += rule + "\n";
+    u += "  \n";
+    u += "  Interactive Schematic Viewer with AI-Assisted Analysis\n";
+    u += rule + "\n";
+    u += "\n";
+    u += "Usage:\n";
+    u += p + " [file.kicad_sch]           Launch the GUI, optionally opening a file\n";
+    u += p + " --gui [file]                Same as above, explicit\n";
+    u += "\n";
+    u += "Headless analysis (no GUI needed):\n";
+    u += p + " --summary <file>            Print a schematic overview\n";
+    u += p + " --list-components <file>    List every component\n";
+    u += p + " --component <file> <ref>    Show one component's pins and net connections\n";
+    u += p + " --list-nets <file>           List every net\n";
+    u += p + " --net <file> <name>          Show one net's connections\n";
+    u += p + " --trace <file> <from> <to>   Trace the path between two points\n";
+    u += p + " --erc <file>                 Run electrical rule checks\n";
+    u += p + " --bom <file>                 Print the bill of materials as CSV\n";
+    u += p + " --netlist <file>              Print a plain-text netlist\n";
+    u += p + " --json <file>                 Dump the full schematic as JSON\n";
+    u += p + " --svg <file> <out.svg>        Render a sheet to SVG\n";
+    u += p + " --ask <file> \"question\"       Ask the configured AI about the schematic\n";
+    u += p + " --sample                      Use the built-in demo instead of a file\n";
+    u += "\n";
+    u += "Settings:\n";
+    u += p + " --settings                    Print all current settings\n";
+    u += p + " --set <key> <value>           Change one setting (e.g. ai.provider ollama)\n";
+    out(u);
+    std::fflush(stdout);
+}
+
+int runMain(int argc, char** argv, const WindowStarter& startWindow) {
+    const std::string program = argc > 0 && argv[0] ? argv[0] : "";
+    Args args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i] ? argv[i] : "");
+
+    if (args.empty() || args[0] == "--gui") return startWindow(argc, argv);
+    if (args[0] == "--help" || args[0] == "-h") {
+        printUsage(program);
+        return 0;
+    }
+    if (args[0].empty() || args[0][0] != '-') return startWindow(argc, argv);
+    for (const Command& c : kCommands)
+        if (args[0] == c.option && args.size() >= c.min_count) {
+            int status = c.run(args, program);
+            std::fflush(stdout);
+            return status;
+        }
+    if (args[0] == "--sample") return startWindow(argc, argv);
+    printUsage(program);
+    return 1;
+}
+
+}  // namespace nl

@@ -1,0 +1,23 @@
+// Connectivity of a KiCad design: which pins, wires, labels and junctions form
+// one electrical net, what each net is called, and which nets are power rails.
+// Buses join the signals their labels name (bus_text.h) across sheets.
+#pragma once
+
+#include <string_view>
+
+#include "model/model.h"
+
+namespace nl {
+
+// Replaces s.nets and writes the net index of every wire, pin, label and
+// junction, and the no-connect flag of pins that reach a no-connect marker.
+// Cannot fail; every input yields nets.
+void buildNets(Schematic& s);
+
+// True for names that look like supply rails (GND, +5V, 3v3, VCC_IO, motor_vcc...).
+bool isPowerNetName(std::string_view name);
+
+// Stores every component's bounding box in sheet millimetres, with a 0.3 mm margin.
+void computeComponentBounds(Schematic& s);
+
+}  // namespace nl

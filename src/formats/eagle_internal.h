@@ -1,0 +1,54 @@
+// Working state of one Eagle load, shared by the loader and the sheet/net reader.
+// Everything is in Eagle's y-up millimetres until the loader's final flip.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "model/model.h"
+#include "readers/xml.h"
+
+namespace nl {
+
+struct EagleSymbol {
+    std::vector<GraphicItem> graphics;
+    std::vector<LibPin> pins;  // unit 0, body style 0
+};
+
+// Appends the drawing items and pins of one `symbol` element to `target`.
+void readEagleSymbol(XmlNode symbol, EagleSymbol& target);
+
+// "Sheet N", or the sheet's description with white space runs made single blanks, cut to 40 bytes.
+std::string eagleSheetName(XmlNode sheet, int sheetIndex);
+
+struct EagleLoad {
+    Schematic& sch;
+    // part name + 0x1F + gate name -> component index
+    std::unordered_map<std::string, int> instances;
+    std::map<std::pair<std::string, bool>, int> netsByName;  // (name, bus) -> net index
+    std::set<std::tuple<int, int, int>> netPins;             // (net, component, pin) already listed
+};
+
+inline std::string eagleInstanceKey(std::string_view part, std::string_view gate) {
+    std::string key;
+    key.reserve(part.size() + gate.size() + 1);
+    key.append(part);
+    key.push_back('\x1F');
+    key.append(gate);
+    return key;
+}
+
+// Appends the Sheet record of sheet index `s` and reads its free drawing (`plain`).
+void readEagleSheet(EagleLoad& load, XmlNode sheet, int s);
+
+// Reads the `net` (bus false) or `bus` (bus true) elements of `container` on
+// sheet `s`; a null container does nothing.
+void readEagleNets(EagleLoad& load, XmlNode container, std::string_view elementName, bool bus, int s);
+
+}  // namespace nl

@@ -1,0 +1,939 @@
+#include "formats/kicad_loader.h"
+
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <stdexcept>
+
+#include "base/file_io.h"
+#include "base/heap_reserve.h"
+#include "base/text.h"
+
+namespace nl {
+
+namespace {
+
+// Sub-sheet files are opened while fewer than 12 loads are in progress, so
+// sheets nest at most 12 levels below the root.
+constexpr int kMaxSubSheetDepth = 11;
+// Bounds against hostile hierarchies (a file reused over and over on every
+// level): real designs stay far below both.
+constexpr size_t kMaxSheets = 2000;
+constexpr size_t kMaxSubSheetBytes = size_t(1) << 30;
+
+constexpr double kPi = 3.14159265358979323846;
+
+// Numbers that are not finite (nan, inf, overflow) count as unreadable.
+double num(SExpr list, size_t i, double fallback) {
+    const double v = list.num(i, fallback);
+    return std::isfinite(v) ? v : fallback;
+}
+
+int toInt(double v) {
+    if (!(v > INT_MIN && v < INT_MAX)) return v > 0 ? INT_MAX : (v < 0 ? INT_MIN : 0);
+    return static_cast<int>(v);
+}
+
+// Children after the head, lists and atoms alike.
+template <typename F>
+void forArgs(SExpr list, F&& f) {
+    bool first = true;
+    for (SExpr c : list.children()) {
+        if (first) {
+            first = false;
+            continue;
+        }
+        f(c);
+    }
+}
+
+// Numbers 1..n of a list in one walk; entries that do not read keep their value.
+void readNumbers(SExpr list, double* out, int n) {
+    if (!list) return;
+    int i = 0;
+    forArgs(list, [&](SExpr c) {
+        if (i >= n) return;
+        if (!c.is_list()) {
+            double v;
+            if (parseDouble(c.text(), v) && std::isfinite(v)) out[i] = v;
+        }
+        ++i;
+    });
+}
+
+// Position and angle from an `at` list.
+void readAt(SExpr at, Point& p, double& angle) {
+    double v[3] = {0, 0, 0};
+    readNumbers(at, v, 3);
+    p = {v[0], v[1]};
+    angle = v[2];
+}
+
+std::string_view dirOf(std::string_view path) {
+    const size_t cut = path.find_last_of("/\\");
+    return cut == std::string_view::npos ? std::string_view() : path.substr(0, cut + 1);
+}
+
+// A path key for the recursion guard: separators unified, "." and "x/.." dropped.
+std::string normalisedPath(std::string_view path) {
+    std::vector<std::string_view> parts;
+    const bool absolute = !path.empty() && (path[0] == '/' || path[0] == '\\');
+    size_t i = 0;
+    while (i <= path.size()) {
+        size_t j = path.find_first_of("/\\", i);
+        if (j == std::string_view::npos) j = path.size();
+        std::string_view part = path.substr(i, j - i);
+        if (part == "..") {
+            if (!parts.empty() && parts.back() != "..")
+                parts.pop_back();
+            else
+                parts.push_back(part);
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        i = j + 1;
+    }
+    std::string out = absolute ? "/" : "";
+    for (size_t k = 0; k < parts.size(); ++k) {
+        if (k) out += '/';
+        out += parts[k];
+    }
+    return out;
+}
+
+bool parseWholeInt(std::string_view s, int& out) {
+    if (s.empty()) return false;
+    for (char ch : s)
+        if (ch < '0' || ch > '9') return false;
+    auto r = std::from_chars(s.data(), s.data() + s.size(), out);
+    return r.ec == std::errc() && r.ptr == s.data() + s.size();
+}
+
+// Pin name and number effects: the text size and whether it is hidden.
+void readPinTextEffects(SExpr list, double& size, bool& hidden) {
+    if (!list) return;
+    SExpr effects = list.find("effects");
+    if (!effects) return;
+    GraphicItem t;
+    readEffects(effects, t);
+    size = t.size;
+    hidden = isHiddenFlag(effects);
+}
+
+GraphicItem arcItem(SExpr item) {
+    GraphicItem g;
+    const Point s = readXY(item, "start"), m = readXY(item, "mid"), e = readXY(item, "end");
+    const double d = 2 * (s.x * (m.y - e.y) + m.x * (e.y - s.y) + e.x * (s.y - m.y));
+    if (std::fabs(d) < 1e-9 || !std::isfinite(d)) {
+        g.kind = Polyline;
+        g.points = {s, m, e};
+        return g;
+    }
+    const double s2 = s.x * s.x + s.y * s.y, m2 = m.x * m.x + m.y * m.y, e2 = e.x * e.x + e.y * e.y;
+    const double cx = (s2 * (m.y - e.y) + m2 * (e.y - s.y) + e2 * (s.y - m.y)) / d;
+    const double cy = (s2 * (e.x - m.x) + m2 * (s.x - e.x) + e2 * (m.x - s.x)) / d;
+    const double r = std::hypot(s.x - cx, s.y - cy);
+    const double a0 = std::atan2(s.y - cy, s.x - cx);
+    const double am = std::atan2(m.y - cy, m.x - cx);
+    const double ae = std::atan2(e.y - cy, e.x - cx);
+    auto reduce = [](double a) {
+        a = std::fmod(a, 2 * kPi);
+        if (a < 0) a += 2 * kPi;
+        return a;
+    };
+    double sweep = reduce(ae - a0);
+    const double toMid = reduce(am - a0);
+    if (sweep < toMid) sweep = -(2 * kPi - sweep);
+    g.kind = Polyline;
+    if (!std::isfinite(r) || !std::isfinite(sweep)) {
+        g.points = {s, m, e};
+        return g;
+    }
+    const int n = std::max(static_cast<int>(std::fabs(sweep) * 12), 6);
+    g.points.reserve(n + 1);
+    for (int i = 0; i <= n; ++i) {
+        const double a = a0 + i * sweep / n;
+        g.points.push_back({cx + r * std::cos(a), cy + r * std::sin(a)});
+    }
+    return g;
+}
+
+std::vector<Point> readPts(SExpr item) {
+    std::vector<Point> pts;
+    SExpr list = item.find("pts");
+    if (!list) return pts;
+    forArgs(list, [&](SExpr c) {
+        if (c.is_list() && c.head() == "xy") {
+            double v[2] = {0, 0};
+            readNumbers(c, v, 2);
+            pts.push_back({v[0], v[1]});
+        }
+    });
+    return pts;
+}
+
+std::vector<Point> bezierPoints(const std::vector<Point>& p) {
+    std::vector<Point> out;
+    out.reserve(17);
+    for (int i = 0; i <= 16; ++i) {
+        const double t = i / 16.0, u = 1 - t;
+        const double a = u * u * u, b = 3 * u * u * t, c = 3 * u * t * t, d = t * t * t;
+        out.push_back(
+            {a * p[0].x + b * p[1].x + c * p[2].x + d * p[3].x, a * p[0].y + b * p[1].y + c * p[2].y + d * p[3].y});
+    }
+    return out;
+}
+
+LibPin readLibPin(SExpr item, int unit, int body_style) {
+    LibPin pin;
+    pin.type = std::string(item.view(1, "passive"));
+    pin.shape = std::string(item.view(2, "line"));
+    pin.unit = unit;
+    pin.body_style = body_style;
+    forArgs(item, [&](SExpr c) {
+        if (!c.is_list()) return;
+        const std::string_view h = c.head();
+        if (h == "at") {
+            readAt(c, pin.position, pin.angle);
+        } else if (h == "length") {
+            pin.length = num(c, 1, 2.54);
+        } else if (h == "name") {
+            pin.name = unescapeKicadText(c.view(1));
+            readPinTextEffects(c, pin.name_size, pin.name_hidden);
+        } else if (h == "number") {
+            pin.number = std::string(c.view(1));
+            readPinTextEffects(c, pin.number_size, pin.number_hidden);
+        }
+    });
+    pin.hidden = isHiddenFlag(item);
+    return pin;
+}
+
+// Reads one drawing item into `out`; false when the list is no drawing item
+// (or one that is dropped).
+bool readDrawingItem(SExpr item, std::string_view h, GraphicItem& out) {
+    GraphicItem g;
+    if (h == "rectangle") {
+        const Point s = readXY(item, "start"), e = readXY(item, "end");
+        g.kind = Polygon;
+        g.points = {{s.x, s.y}, {e.x, s.y}, {e.x, e.y}, {s.x, e.y}};
+    } else if (h == "circle") {
+        g.kind = Circle;
+        g.points = {readXY(item, "center")};
+        SExpr r = item.find("radius");
+        g.radius = r ? num(r, 1, 0) : 0;
+    } else if (h == "arc") {
+        g = arcItem(item);
+    } else if (h == "text") {
+        g.kind = Text;
+        g.text = std::string(item.view(1));
+        Point p;
+        readAt(item.find("at"), p, g.angle);
+        g.points = {p};
+        readEffects(item.find("effects"), g);
+        out = std::move(g);
+        return true;
+    } else if (h == "polyline" || h == "bezier") {
+        std::vector<Point> pts = readPts(item);
+        if (h == "bezier" && pts.size() == 4) pts = bezierPoints(pts);
+        if (pts.size() < 2) return false;
+        g.points = std::move(pts);
+        readStrokeFill(item, g);
+        g.kind = (g.fill_outline || g.fill_background) ? Polygon : Polyline;
+        out = std::move(g);
+        return true;
+    } else {
+        return false;
+    }
+    readStrokeFill(item, g);
+    out = std::move(g);
+    return true;
+}
+
+void readTitleBlock(Schematic& s, SExpr tb) {
+    forArgs(tb, [&](SExpr c) {
+        if (!c.is_list()) return;
+        const std::string_view h = c.head();
+        if (h == "title")
+            s.title = c.str(1);
+        else if (h == "date")
+            s.date = c.str(1);
+        else if (h == "rev")
+            s.rev = c.str(1);
+        else if (h == "company")
+            s.company = c.str(1);
+        else if (h == "comment") {
+            if (!s.comment.empty()) s.comment += " | ";
+            s.comment += c.view(2);
+        }
+    });
+}
+
+void readSymbolInstances(KicadLoadContext& ctx, SExpr list) {
+    forArgs(list, [&](SExpr p) {
+        if (!p.is_list() || p.head() != "path") return;
+        const std::string_view path = p.view(1);
+        const size_t cut = path.rfind('/');
+        const std::string_view key = cut == std::string_view::npos ? path : path.substr(cut + 1);
+        KicadInstance inst;
+        SExpr ref = p.find("reference");
+        inst.reference = ref ? ref.str(1) : std::string();
+        if (SExpr u = p.find("unit")) inst.unit = toInt(num(u, 1, 0));
+        ctx.instance_refs[std::string(key)] = inst.reference;
+        ctx.instance_paths[std::string(path)] = std::move(inst);
+    });
+}
+
+std::shared_ptr<LibSymbol> readLibSymbol(SExpr list) {
+    auto sym = std::make_shared<LibSymbol>();
+    sym->name = list.str(1);
+    bool directPins = false;
+    size_t index = 0;
+    for (SExpr c : list.children()) {
+        if (index++ < 2) continue;
+        if (!c.is_list()) {
+            if (c.text() == "power") sym->power = true;
+            continue;
+        }
+        const std::string_view h = c.head();
+        if (h == "power") {
+            sym->power = true;
+        } else if (h == "extends") {
+            sym->extends = c.str(1);
+        } else if (h == "property") {
+            sym->properties[c.str(1)] = c.str(2);
+        } else if (h == "pin_names") {
+            sym->hide_pin_names = isHiddenFlag(c);
+            SExpr off = c.find("offset");
+            sym->pin_name_offset = off ? num(off, 1, 0.508) : 0.508;
+        } else if (h == "pin_numbers") {
+            sym->hide_pin_numbers = isHiddenFlag(c);
+        } else if (h == "symbol") {
+            int unit = 0, style = 0;
+            subSymbolUnitStyle(c.view(1), unit, style);
+            parseSymbolItems(c, unit, style, *sym);
+        } else if (h == "pin") {
+            directPins = true;
+        }
+    }
+    if (directPins) parseSymbolItems(list, 0, 0, *sym);
+    return sym;
+}
+
+void resolveExtends(Schematic& s) {
+    for (const auto& symPtr : s.lib_symbols) {
+        LibSymbol& sym = *symPtr;
+        if (sym.extends.empty() || !sym.graphics.empty() || !sym.pins.empty()) continue;
+        const size_t colon = sym.name.find(':');
+        const std::string prefix = colon == std::string::npos ? std::string() : sym.name.substr(0, colon + 1);
+        auto it = s.lib_symbol_index.find(prefix + sym.extends);
+        if (it == s.lib_symbol_index.end()) it = s.lib_symbol_index.find(sym.extends);
+        if (it == s.lib_symbol_index.end()) continue;
+        const LibSymbol& parent = *s.lib_symbols[it->second];
+        if (&parent == &sym) continue;
+        sym.graphics = parent.graphics;
+        sym.pins = parent.pins;
+        sym.power = sym.power || parent.power;
+        sym.hide_pin_names = parent.hide_pin_names;
+        sym.hide_pin_numbers = parent.hide_pin_numbers;
+        sym.pin_name_offset = parent.pin_name_offset;
+    }
+}
+
+void readLibSymbols(Schematic& s, SExpr list) {
+    forArgs(list, [&](SExpr c) {
+        if (!c.is_list() || c.head() != "symbol") return;
+        std::string name = c.str(1);
+        // Every sheet file embeds its own copy; the first one met is kept, so
+        // later copies need not be read at all.
+        if (s.lib_symbol_index.count(name)) return;
+        s.lib_symbol_index.emplace(std::move(name), static_cast<int>(s.lib_symbols.size()));
+        s.lib_symbols.push_back(readLibSymbol(c));
+    });
+    resolveExtends(s);
+}
+
+void readWire(Schematic& s, SExpr item, bool bus, int sheet) {
+    std::vector<Point> pts = readPts(item);
+    if (pts.size() < 2) return;
+    double width = 0;
+    if (SExpr stroke = item.find("stroke"))
+        if (SExpr w = stroke.find("width")) width = num(w, 1, 0);
+    for (size_t i = 0; i + 1 < pts.size(); ++i) {
+        Wire w;
+        w.a = pts[i];
+        w.b = pts[i + 1];
+        w.sheet = sheet;
+        w.bus = bus;
+        w.width = width;
+        s.wires.push_back(w);
+    }
+}
+
+Label readLabel(SExpr item, int kind, int sheet) {
+    Label l;
+    l.kind = kind;
+    l.text = unescapeKicadText(item.view(1));
+    l.sheet = sheet;
+    forArgs(item, [&](SExpr c) {
+        if (!c.is_list()) return;
+        const std::string_view h = c.head();
+        if (h == "shape") {
+            l.shape = c.str(1);
+        } else if (h == "at") {
+            readAt(c, l.position, l.angle);
+        } else if (h == "effects") {
+            GraphicItem t;
+            readEffects(c, t);
+            l.size = t.size;
+        }
+    });
+    return l;
+}
+
+void readText(Schematic& s, SExpr item, bool box, int sheet) {
+    TextItem t;
+    t.text = unescapeKicadText(item.view(1));
+    t.sheet = sheet;
+    readAt(item.find("at"), t.position, t.angle);
+    GraphicItem fx;
+    fx.h_justify = -1;
+    fx.v_justify = 1;
+    readEffects(item.find("effects"), fx);
+    t.size = fx.size;
+    t.h_justify = fx.h_justify;
+    t.v_justify = box ? -1 : fx.v_justify;
+    if (box)
+        if (SExpr size = item.find("size")) {
+            double v[2] = {0, 0};
+            readNumbers(size, v, 2);
+            GraphicItem g;
+            g.kind = Polygon;
+            const Point p = t.position;
+            g.points = {p, {p.x + v[0], p.y}, {p.x + v[0], p.y + v[1]}, {p.x, p.y + v[1]}};
+            g.unit = sheet;
+            s.graphics.push_back(std::move(g));
+        }
+    s.texts.push_back(std::move(t));
+}
+
+void readBusAlias(Schematic& s, SExpr item) {
+    std::string name = unescapeKicadText(item.view(1));
+    if (s.bus_aliases.count(name)) return;
+    std::vector<std::string> members;
+    if (SExpr m = item.find("members"))
+        forArgs(m, [&](SExpr c) {
+            if (!c.is_list()) members.push_back(unescapeKicadText(c.text()));
+        });
+    s.bus_aliases.emplace(std::move(name), std::move(members));
+}
+
+void readSheetSymbol(KicadLoadContext& ctx, SExpr item, const std::string& path, int sheet_index);
+
+// Counts the top-level records of a sheet so the sequences grow once.
+void reserveFor(Schematic& s, SExpr root) {
+    size_t symbols = 0, wires = 0, junctions = 0, labels = 0, ncs = 0;
+    forArgs(root, [&](SExpr c) {
+        const std::string_view h = c.head();
+        if (h == "symbol")
+            ++symbols;
+        else if (h == "wire" || h == "bus")
+            ++wires;
+        else if (h == "junction")
+            ++junctions;
+        else if (h == "no_connect")
+            ++ncs;
+        else if (h == "label" || h == "global_label" || h == "hierarchical_label")
+            ++labels;
+    });
+    s.components.reserve(s.components.size() + symbols);
+    s.wires.reserve(s.wires.size() + wires);
+    s.junctions.reserve(s.junctions.size() + junctions);
+    s.no_connects.reserve(s.no_connects.size() + ncs);
+    s.labels.reserve(s.labels.size() + labels);
+}
+
+}  // namespace
+
+std::string unescapeKicadText(std::string_view text) {
+    std::string s(text);
+    if (text.find('{') == std::string_view::npos) return s;
+    static const std::pair<std::string_view, char> kTokens[] = {
+        {"{slash}", '/'}, {"{colon}", ':'},  {"{dblquote}", '"'}, {"{bslash}", '\\'},
+        {"{space}", ' '}, {"{lbrace}", '{'}, {"{rbrace}", '}'},
+    };
+    for (const auto& [token, ch] : kTokens) {
+        // Each search restarts at the start of the text, so a replacement can
+        // complete a token together with the text before it.
+        size_t at;
+        while ((at = s.find(token)) != std::string::npos) s.replace(at, token.size(), 1, ch);
+    }
+    return s;
+}
+
+Point readXY(SExpr list, std::string_view name) {
+    if (!list) return {};
+    SExpr c = list.find(name);
+    if (!c) return {};
+    double v[2] = {0, 0};
+    readNumbers(c, v, 2);
+    return {v[0], v[1]};
+}
+
+bool isHiddenFlag(SExpr list) {
+    bool hidden = false;
+    forArgs(list, [&](SExpr c) {
+        if (hidden) return;
+        if (!c.is_list()) {
+            if (c.text() == "hide") hidden = true;
+        } else if (c.head() == "hide") {
+            if (c.view(1) != "no") hidden = true;
+        }
+    });
+    return hidden;
+}
+
+void readEffects(SExpr effects, GraphicItem& t) {
+    if (!effects) return;
+    forArgs(effects, [&](SExpr c) {
+        if (!c.is_list()) {
+            if (c.text() == "hide") t.hidden = true;
+            return;
+        }
+        const std::string_view h = c.head();
+        if (h == "font") {
+            t.size = 1.27;
+            forArgs(c, [&](SExpr f) {
+                if (!f.is_list()) {
+                    if (f.text() == "bold") t.bold = true;
+                } else if (f.head() == "size") {
+                    double v[2] = {NAN, NAN};
+                    readNumbers(f, v, 2);
+                    t.size = std::isfinite(v[1]) ? v[1] : std::isfinite(v[0]) ? v[0] : 1.27;
+                } else if (f.head() == "bold") {
+                    if (f.view(1) == "yes") t.bold = true;
+                }
+            });
+        } else if (h == "justify") {
+            forArgs(c, [&](SExpr j) {
+                if (j.is_list()) return;
+                const std::string_view a = j.text();
+                if (a == "left")
+                    t.h_justify = -1;
+                else if (a == "right")
+                    t.h_justify = 1;
+                else if (a == "top")
+                    t.v_justify = -1;
+                else if (a == "bottom")
+                    t.v_justify = 1;
+            });
+        } else if (h == "hide") {
+            if (c.view(1) == "yes") t.hidden = true;
+        }
+    });
+}
+
+void readStrokeFill(SExpr list, GraphicItem& t) {
+    forArgs(list, [&](SExpr c) {
+        if (!c.is_list()) return;
+        const std::string_view h = c.head();
+        if (h == "stroke") {
+            SExpr w = c.find("width");
+            t.width = w ? num(w, 1, 0) : 0;
+        } else if (h == "fill") {
+            const std::string_view type = c.find("type").view(1);
+            if (type == "outline")
+                t.fill_outline = true;
+            else if (type == "background" || type == "color")
+                t.fill_background = true;
+        }
+    });
+}
+
+void subSymbolUnitStyle(std::string_view name, int& unit, int& body_style) {
+    unit = 0;
+    body_style = 0;
+    const size_t last = name.rfind('_');
+    if (last == std::string_view::npos || last == 0) return;
+    const size_t before = name.rfind('_', last - 1);
+    if (before == std::string_view::npos) return;
+    int u = 0, st = 0;
+    if (!parseWholeInt(name.substr(before + 1, last - before - 1), u)) return;
+    unit = u;
+    if (parseWholeInt(name.substr(last + 1), st)) body_style = st;
+}
+
+void parseSymbolItems(SExpr list, int unit, int body_style, LibSymbol& target) {
+    forArgs(list, [&](SExpr c) {
+        if (!c.is_list()) return;
+        const std::string_view h = c.head();
+        if (h == "pin") {
+            target.pins.push_back(readLibPin(c, unit, body_style));
+            return;
+        }
+        GraphicItem g;
+        if (!readDrawingItem(c, h, g)) return;
+        g.unit = unit;
+        g.body_style = body_style;
+        target.graphics.push_back(std::move(g));
+    });
+}
+
+void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
+    Schematic& s = *ctx.schematic;
+    Component c;
+    c.sheet = sheet_index;
+    std::string_view lib_id, lib_name;
+    double convert = 1, body_style = 1;
+    bool haveBodyStyle = false;
+    int referenceField = -1;
+    SExpr instances;
+    forArgs(list, [&](SExpr e) {
+        if (!e.is_list()) return;
+        const std::string_view h = e.head();
+        if (h == "lib_id") {
+            lib_id = e.view(1);
+        } else if (h == "lib_name") {
+            lib_name = e.view(1);
+        } else if (h == "at") {
+            readAt(e, c.position, c.rotation);
+        } else if (h == "mirror") {
+            const std::string_view m = e.view(1);
+            if (m == "x") c.mirror_x = true;
+            if (m == "y") c.mirror_y = true;
+        } else if (h == "unit") {
+            c.unit = toInt(num(e, 1, 1));
+        } else if (h == "convert") {
+            convert = num(e, 1, 1);
+        } else if (h == "body_style") {
+            body_style = num(e, 1, 1);
+            haveBodyStyle = true;
+        } else if (h == "uuid") {
+            c.uuid = e.str(1);
+        } else if (h == "dnp") {
+            c.dnp = e.view(1) == "yes";
+        } else if (h == "in_bom") {
+            c.in_bom = e.view(1) != "no";
+        } else if (h == "instances") {
+            instances = e;
+        } else if (h == "property") {
+            const std::string_view name = e.view(1);
+            if (name.substr(0, 3) == "ki_") return;
+            std::string value = unescapeKicadText(e.view(2));
+            if (name == "Datasheet") {
+                c.datasheet = std::move(value);
+                return;
+            }
+            if (name == "Description") {
+                c.description = std::move(value);
+                return;
+            }
+            GraphicItem field;
+            field.kind = Text;
+            field.text = value;
+            Point p;
+            readAt(e.find("at"), p, field.angle);
+            field.points = {p};
+            readEffects(e.find("effects"), field);
+            if (isHiddenFlag(e)) field.hidden = true;
+            if (name == "Reference") {
+                c.reference = std::move(value);
+                referenceField = static_cast<int>(c.fields.size());
+                c.fields.push_back(std::move(field));
+            } else if (name == "Value") {
+                c.value = std::move(value);
+                c.fields.push_back(std::move(field));
+            } else if (name == "Footprint") {
+                c.footprint = std::move(value);
+                field.hidden = true;
+                c.fields.push_back(std::move(field));
+            } else {
+                const bool show = !field.hidden && !value.empty();
+                c.properties[std::string(name)] = std::move(value);
+                if (show) c.fields.push_back(std::move(field));
+            }
+        }
+    });
+    c.lib_id = std::string(lib_id.empty() ? lib_name : lib_id);
+    c.body_style = toInt(haveBodyStyle ? body_style : convert);
+
+    // Instance data. A sheet used twice tells its copies apart by the
+    // instance path, so the path of the sheet being read is tried first.
+    bool resolved = false;
+    if (instances) {
+        forArgs(instances, [&](SExpr project) {
+            if (resolved || !project.is_list() || project.head() != "project") return;
+            forArgs(project, [&](SExpr p) {
+                if (resolved || !p.is_list() || p.head() != "path") return;
+                if (p.view(1) != ctx.instance_path) return;
+                std::string_view ref = p.find("reference").view(1);
+                if (ref.empty()) return;
+                c.reference = std::string(ref);
+                if (SExpr u = p.find("unit")) c.unit = toInt(num(u, 1, c.unit));
+                resolved = true;
+            });
+        });
+    }
+    if (!resolved && !ctx.instance_paths.empty() && !c.uuid.empty()) {
+        // KiCad 6 keys its root-level table by the path below the root.
+        const std::string_view ip = ctx.instance_path;
+        const size_t second = ip.size() > 1 ? ip.find('/', 1) : std::string_view::npos;
+        std::string key(second == std::string_view::npos ? std::string_view() : ip.substr(second));
+        key += '/';
+        key += c.uuid;
+        auto it = ctx.instance_paths.find(key);
+        if (it != ctx.instance_paths.end() && !it->second.reference.empty()) {
+            c.reference = it->second.reference;
+            if (it->second.unit != 0) c.unit = it->second.unit;
+            resolved = true;
+        }
+    }
+    if (!resolved) {
+        if (instances) {
+            std::string matched, fallback;
+            forArgs(instances, [&](SExpr project) {
+                if (!project.is_list() || project.head() != "project") return;
+                forArgs(project, [&](SExpr p) {
+                    if (!p.is_list() || p.head() != "path") return;
+                    std::string_view ref = p.find("reference").view(1);
+                    if (fallback.empty() && !ref.empty()) fallback = std::string(ref);
+                    if (!ctx.root_uuid.empty() && p.view(1).find(ctx.root_uuid) != std::string_view::npos) {
+                        matched = std::string(ref);
+                        SExpr u = p.find("unit");
+                        c.unit = u ? toInt(num(u, 1, c.unit)) : c.unit;
+                    }
+                });
+            });
+            if (!matched.empty())
+                c.reference = std::move(matched);
+            else if (!fallback.empty())
+                c.reference = std::move(fallback);
+        }
+        if ((c.reference.empty() || c.reference.back() == '?') && !c.uuid.empty()) {
+            auto it = ctx.instance_refs.find(c.uuid);
+            if (it != ctx.instance_refs.end()) c.reference = it->second;
+        }
+    }
+    if (referenceField >= 0 && !c.reference.empty()) c.fields[referenceField].text = c.reference;
+
+    const LibSymbol* lib = nullptr;
+    if (!lib_name.empty()) {
+        auto it = s.lib_symbol_index.find(std::string(lib_name));
+        if (it != s.lib_symbol_index.end()) lib = s.lib_symbols[c.lib_symbol = it->second].get();
+    }
+    if (!lib) {
+        auto it = s.lib_symbol_index.find(c.lib_id);
+        if (it != s.lib_symbol_index.end()) lib = s.lib_symbols[c.lib_symbol = it->second].get();
+    }
+    if (!lib) {
+        s.warnings.push_back("Symbol '" + c.lib_id + "' for " + c.reference +
+                             " not found in lib_symbols; drawn as a box");
+        GraphicItem box;
+        box.kind = Polygon;
+        const Point p = c.position;
+        box.points = {
+            {p.x - 2.54, p.y - 2.54}, {p.x + 2.54, p.y - 2.54}, {p.x + 2.54, p.y + 2.54}, {p.x - 2.54, p.y + 2.54}};
+        c.graphics.push_back(std::move(box));
+        s.components.push_back(std::move(c));
+        return;
+    }
+    c.power_symbol = lib->power || c.lib_id.rfind("power:", 0) == 0;
+    const Placement place = placementOf(c.position, c.rotation, c.mirror_x, c.mirror_y);
+    auto chosen = [&](int unit, int style) {
+        return (unit == 0 || unit == c.unit) && (style == 0 || style == c.body_style);
+    };
+    c.graphics.reserve(lib->graphics.size());
+    for (const GraphicItem& g : lib->graphics) {
+        if (!chosen(g.unit, g.body_style)) continue;
+        GraphicItem placed = g;
+        for (Point& p : placed.points) p = place.apply(p);
+        if (placed.kind == Text) placed.angle = placedTextAngle(place, g.angle);
+        c.graphics.push_back(std::move(placed));
+    }
+    c.pins.reserve(lib->pins.size());
+    for (const LibPin& lp : lib->pins) {
+        if (!chosen(lp.unit, lp.body_style)) continue;
+        Pin pin = placePin(lp, place);
+        // Only hidden power inputs join a rail by their name; a hidden power
+        // output (a regulator's) connects by position like any other pin.
+        pin.implicit_power = pin.hidden && pin.type == PinType::PowerIn && !c.power_symbol;
+        c.pins.push_back(std::move(pin));
+    }
+    s.components.push_back(std::move(c));
+}
+
+namespace {
+
+void readSheetSymbol(KicadLoadContext& ctx, SExpr item, const std::string& path, int sheet_index) {
+    Schematic& s = *ctx.schematic;
+    SheetSymbol sym;
+    sym.position = readXY(item, "at");
+    sym.size = readXY(item, "size");
+    sym.sheet = sheet_index;
+    const int symIndex = static_cast<int>(s.sheet_symbols.size());
+    std::string_view uuid;
+    forArgs(item, [&](SExpr c) {
+        if (!c.is_list()) return;
+        const std::string_view h = c.head();
+        if (h == "uuid") {
+            uuid = c.view(1);
+        } else if (h == "property") {
+            const std::string_view name = c.view(1);
+            if (name == "Sheetname" || name == "Sheet name") {
+                sym.name = c.str(2);
+            } else if (name == "Sheetfile" || name == "Sheet file") {
+                sym.file = c.str(2);
+            } else if (SExpr id = c.find("id")) {
+                // KiCad 6 wrote these two names in the user's language; the id stays.
+                const double n = num(id, 1, -1);
+                if (n == 0) sym.name = c.str(2);
+                if (n == 1) sym.file = c.str(2);
+            }
+        } else if (h == "pin") {
+            Label l = readLabel(c, SheetPin, sheet_index);
+            l.shape = c.str(2);
+            l.sheet_symbol = symIndex;
+            sym.pins.push_back(static_cast<int>(s.labels.size()));
+            s.labels.push_back(std::move(l));
+        }
+    });
+    s.sheet_symbols.push_back(sym);
+    if (sym.file.empty() || ctx.depth > kMaxSubSheetDepth) return;
+
+    if (s.sheets.size() >= kMaxSheets || ctx.sheet_bytes > kMaxSubSheetBytes) {
+        if (!ctx.sheet_limit_warned)
+            s.warnings.push_back("Sheet file '" + sym.file + "' not loaded: the hierarchy holds too many sheets");
+        ctx.sheet_limit_warned = true;
+        return;
+    }
+    FileData data;
+    std::string readPath = std::string(dirOf(path)) + sym.file;
+    bool ok = readWholeFile(readPath, data);
+    if (!ok && !ctx.root_dir.empty()) {
+        readPath = ctx.root_dir + sym.file;
+        ok = readWholeFile(readPath, data);
+    }
+    if (!ok) {
+        s.warnings.push_back("Sheet file '" + sym.file + "' not found next to the root schematic");
+        return;
+    }
+    std::string key = normalisedPath(readPath);
+    for (const std::string& open : ctx.open_files)
+        if (open == key) {
+            s.warnings.push_back("Sheet file '" + sym.file + "' contains itself; its copy inside is not loaded");
+            return;
+        }
+    ctx.sheet_bytes += data.bytes.size();
+    expectHeapGrowth(data.bytes.size() * kHeapPerFileByte);
+
+    Sheet child;
+    child.name = sym.name.empty() ? sym.file : sym.name;
+    child.file = sym.file;
+    child.parent = sheet_index;
+    const int childIndex = static_cast<int>(s.sheets.size());
+    s.sheets.push_back(std::move(child));
+    s.sheet_symbols[symIndex].child = childIndex;
+
+    const std::string savedPath = ctx.instance_path;
+    ctx.instance_path += '/';
+    ctx.instance_path += uuid;
+    ctx.open_files.push_back(std::move(key));
+    ++ctx.depth;
+    try {
+        SExprTree tree = parseSExpr(data.owner, data.bytes);
+        loadKicadSheetTree(ctx, tree.root(), readPath, childIndex);
+    } catch (const std::runtime_error& e) {
+        s.warnings.push_back("Sheet '" + readPath + "': " + e.what());
+    }
+    --ctx.depth;
+    ctx.open_files.pop_back();
+    ctx.instance_path = savedPath;
+}
+
+}  // namespace
+
+void loadKicadSheetTree(KicadLoadContext& ctx, SExpr root, const std::string& path, int sheet_index) {
+    Schematic& s = *ctx.schematic;
+    if (root.head() != "kicad_sch") {
+        s.warnings.push_back("Sheet '" + path + "' is not a kicad_sch file");
+        return;
+    }
+    if (sheet_index == 0) {
+        ctx.root_uuid = root.find("uuid").str(1);
+        ctx.instance_path = "/" + ctx.root_uuid;
+        ctx.open_files.assign(1, normalisedPath(path));
+        if (SExpr tb = root.find("title_block")) readTitleBlock(s, tb);
+        if (SExpr si = root.find("symbol_instances")) readSymbolInstances(ctx, si);
+    }
+    {
+        Sheet& sheet = s.sheets[sheet_index];
+        sheet.uuid = root.find("uuid").str(1);
+        sheet.paper = root.find("paper").str(1);
+        sheet.version = 0;
+        if (SExpr v = root.find("version")) {
+            const double n = num(v, 1, 0);
+            sheet.version = n > 0 && n < 9e18 ? static_cast<long long>(n) : 0;
+        }
+    }
+    if (SExpr lib = root.find("lib_symbols")) readLibSymbols(s, lib);
+    reserveFor(s, root);
+
+    forArgs(root, [&](SExpr c) {
+        if (!c.is_list()) return;
+        const std::string_view h = c.head();
+        if (h == "wire" || h == "bus") {
+            readWire(s, c, h == "bus", sheet_index);
+        } else if (h == "junction") {
+            Junction j;
+            j.position = readXY(c, "at");
+            j.sheet = sheet_index;
+            s.junctions.push_back(j);
+        } else if (h == "no_connect") {
+            s.no_connects.push_back({readXY(c, "at"), sheet_index});
+        } else if (h == "bus_entry") {
+            s.bus_entries.push_back({readXY(c, "at"), readXY(c, "size"), sheet_index});
+        } else if (h == "label") {
+            s.labels.push_back(readLabel(c, Local, sheet_index));
+        } else if (h == "global_label") {
+            s.labels.push_back(readLabel(c, Global, sheet_index));
+        } else if (h == "hierarchical_label") {
+            s.labels.push_back(readLabel(c, Hierarchical, sheet_index));
+        } else if (h == "text" || h == "text_box") {
+            readText(s, c, h == "text_box", sheet_index);
+        } else if (h == "symbol") {
+            placeSymbol(ctx, c, sheet_index);
+        } else if (h == "sheet") {
+            readSheetSymbol(ctx, c, path, sheet_index);
+        } else if (h == "bus_alias") {
+            readBusAlias(s, c);
+        }
+    });
+
+    forArgs(root, [&](SExpr c) {
+        if (!c.is_list()) return;
+        const std::string_view h = c.head();
+        if (h != "polyline" && h != "rectangle" && h != "circle" && h != "arc" && h != "bezier") return;
+        GraphicItem g;
+        if (!readDrawingItem(c, h, g)) return;
+        g.unit = sheet_index;
+        g.body_style = 0;
+        s.graphics.push_back(std::move(g));
+    });
+}
+
+void loadKicadSheet(KicadLoadContext& ctx, std::string_view text, const std::string& path, int sheet_index) {
+    try {
+        SExprTree tree = parseSExpr(nullptr, text);
+        loadKicadSheetTree(ctx, tree.root(), path, sheet_index);
+    } catch (const std::runtime_error& e) {
+        ctx.schematic->warnings.push_back("Sheet '" + path + "': " + e.what());
+    }
+}
+
+std::string readTextFile(const std::string& path, bool& ok) {
+    FileData data;
+    ok = readWholeFile(path, data);
+    return ok ? std::string(data.bytes) : std::string();
+}
+
+}  // namespace nl

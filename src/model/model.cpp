@@ -1,0 +1,92 @@
+#include "model/model.h"
+
+#include <cmath>
+
+namespace nl {
+
+int roundedAngle(double degrees) {
+    if (!std::isfinite(degrees)) return 0;
+    double r = std::round(std::fmod(degrees, 360.0));  // std::round rounds halves away from zero
+    int a = static_cast<int>(r) % 360;
+    if (a < 0) a += 360;
+    return a;
+}
+
+Placement placementOf(Point position, double rotation, bool mirror_x, bool mirror_y) {
+    Placement p;
+    switch (roundedAngle(rotation)) {
+        case 90:
+            p.m0 = 0, p.m1 = -1, p.m2 = -1, p.m3 = 0;
+            break;
+        case 180:
+            p.m0 = -1, p.m1 = 0, p.m2 = 0, p.m3 = 1;
+            break;
+        case 270:
+            p.m0 = 0, p.m1 = 1, p.m2 = 1, p.m3 = 0;
+            break;
+        default:
+            p.m0 = 1, p.m1 = 0, p.m2 = 0, p.m3 = -1;
+            break;
+    }
+    if (mirror_x) p.m2 = -p.m2, p.m3 = -p.m3;
+    if (mirror_y) p.m0 = -p.m0, p.m1 = -p.m1;
+    p.origin = position;
+    return p;
+}
+
+static double degToRad(double d) { return d * 3.14159265358979323846 / 180.0; }
+
+Pin placePin(const LibPin& lib, const Placement& placement) {
+    Pin pin;
+    pin.name = lib.name;
+    pin.number = lib.number;
+    pin.type = lib.type;
+    pin.shape = lib.shape;
+    pin.length = lib.length;
+    pin.hidden = lib.hidden;
+    pin.name_size = lib.name_size;
+    pin.number_size = lib.number_size;
+    pin.name_hidden = lib.name_hidden;
+    pin.number_hidden = lib.number_hidden;
+    pin.position = placement.apply(lib.position);
+    double a = degToRad(lib.angle);
+    Point d = placement.direction({std::cos(a), std::sin(a)});
+    pin.end = {pin.position.x + lib.length * d.x, pin.position.y + lib.length * d.y};
+    pin.angle = std::atan2(d.y, d.x) * 180.0 / 3.14159265358979323846;
+    return pin;
+}
+
+double placedTextAngle(const Placement& placement, double library_angle) {
+    double a = degToRad(library_angle);
+    Point d = placement.direction({std::cos(a), std::sin(a)});
+    int r = roundedAngle(std::atan2(-d.y, d.x) * 180.0 / 3.14159265358979323846);
+    return (r == 90 || r == 270) ? 90.0 : 0.0;
+}
+
+void computeSheetExtents(Schematic& s) {
+    const int n = static_cast<int>(s.sheets.size());
+    std::vector<BBox> boxes(n);
+    auto at = [&](int sheet) -> BBox* { return sheet >= 0 && sheet < n ? &boxes[sheet] : nullptr; };
+    for (const Component& c : s.components)
+        if (BBox* b = at(c.sheet); b && c.bbox.valid()) {
+            b->add({c.bbox.min_x, c.bbox.min_y});
+            b->add({c.bbox.max_x, c.bbox.max_y});
+        }
+    for (const Wire& w : s.wires)
+        if (BBox* b = at(w.sheet)) b->add(w.a), b->add(w.b);
+    for (const Label& l : s.labels)
+        if (BBox* b = at(l.sheet)) b->add(l.position);
+    for (const TextItem& t : s.texts)
+        if (BBox* b = at(t.sheet)) b->add(t.position);
+    for (const GraphicItem& g : s.graphics)
+        if (BBox* b = at(g.unit))
+            for (Point p : g.points) b->add(p);
+    for (const SheetSymbol& sym : s.sheet_symbols)
+        if (BBox* b = at(sym.sheet)) {
+            b->add(sym.position);
+            b->add({sym.position.x + sym.size.x, sym.position.y + sym.size.y});
+        }
+    for (int i = 0; i < n; ++i) s.sheets[i].bbox = boxes[i];
+}
+
+}  // namespace nl

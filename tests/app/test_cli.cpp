@@ -1,0 +1,60 @@
+#include <gtest/gtest.h>
+
+#include "fixtures/run_netloom.h"
+
+using nltest::runNetloom;
+
+namespace {
+
+std::string expectedUsage() {
+    const std::string p = std::string("  ") + NETLOOM_BINARY;
+    const std::string rule(56, '=');
+    return rule + "\n  \n  Interactive Schematic Viewer with AI-Assisted Analysis\n" + rule + "\n\nUsage:\n" + p +
+           " [file.kicad_sch]           Launch the GUI, optionally opening a file\n" + p +
+           " --gui [file]                Same as above, explicit\n\nHeadless analysis (no GUI needed):\n" + p +
+           " --summary <file>            Print a schematic overview\n" + p +
+           " --list-components <file>    List every component\n" + p +
+           " --component <file> <ref>    Show one component's pins and net connections\n" + p +
+           " --list-nets <file>           List every net\n" + p +
+           " --net <file> <name>          Show one net's connections\n" + p +
+           " --trace <file> <from> <to>   Trace the path between two points\n" + p +
+           " --erc <file>                 Run electrical rule checks\n" + p +
+           " --bom <file>                 Print the bill of materials as CSV\n" + p +
+           " --netlist <file>              Print a plain-text netlist\n" + p +
+           " --json <file>                 Dump the full schematic as JSON\n" + p +
+           " --svg <file> <out.svg>        Render a sheet to SVG\n" + p +
+           " --ask <file> \"question\"       Ask the configured AI about the schematic\n" + p +
+           " --sample                      Use the built-in demo instead of a file\n\nSettings:\n" + p +
+           " --settings                    Print all current settings\n" + p +
+           " --set <key> <value>           Change one setting (e.g. ai.provider ollama)\n";
+}
+
+}  // namespace
+
+TEST(CommandLine, HelpPrintsUsageAndSucceeds) {
+    for (const char* opt : {"--help", "-h"}) {
+        auto r = runNetloom({opt, "ignored", "extra"});
+        EXPECT_EQ(r.status, 0) << opt;
+        EXPECT_EQ(r.out, expectedUsage()) << opt;
+        EXPECT_EQ(r.err, "");
+    }
+}
+
+TEST(CommandLine, UnknownOrIncompleteOptionsPrintUsageAndFail) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"--bogus"},
+        {"--HELP"},
+        {"-x", "file"},
+        {"--summary"},
+        {"--trace", "sample", "R1"},
+        {"--component", "sample"},
+        {"--svg", "sample"},
+        {"--set", "ai.provider"},
+        {"--ask", "sample"},
+    };
+    for (const auto& args : cases) {
+        auto r = runNetloom(args);
+        EXPECT_EQ(r.status, 1) << args[0];
+        EXPECT_EQ(r.out, expectedUsage()) << args[0];
+    }
+}

@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include "model/model.h"
+
+using namespace nl;
+
+TEST(Placement, RotationsAndMirrors) {
+    Placement p45 = placementOf({0, 0}, 45, false, false);
+    EXPECT_EQ(p45.m0, 1);
+    EXPECT_EQ(p45.m3, -1);
+    Placement pm90 = placementOf({0, 0}, -90, false, false);
+    Placement p270 = placementOf({0, 0}, 270, false, false);
+    EXPECT_EQ(pm90.m1, p270.m1);
+    EXPECT_EQ(pm90.m2, p270.m2);
+    Point q = placementOf({10, 10}, 0, true, true).apply({1, 2});
+    EXPECT_DOUBLE_EQ(q.x, 9);
+    EXPECT_DOUBLE_EQ(q.y, 12);
+    EXPECT_EQ(roundedAngle(89.5), 90);
+    EXPECT_EQ(roundedAngle(-0.5), 359);
+    EXPECT_EQ(roundedAngle(719.6), 0);
+}
+
+TEST(Placement, PinPositionEndAndAngle) {
+    LibPin lp;
+    lp.position = {0, 5.08};
+    lp.angle = 270;
+    lp.length = 2.54;
+    Pin pin = placePin(lp, placementOf({100, 50}, 0, false, false));
+    EXPECT_NEAR(pin.position.x, 100, 1e-9);
+    EXPECT_NEAR(pin.position.y, 44.92, 1e-9);
+    EXPECT_NEAR(pin.end.x, 100, 1e-9);
+    EXPECT_NEAR(pin.end.y, 47.46, 1e-9);
+    EXPECT_NEAR(pin.angle, 90, 1e-9);
+}
+
+TEST(Placement, LibraryTextsAreHorizontalOrVertical) {
+    EXPECT_EQ(placedTextAngle(placementOf({0, 0}, 0, false, false), 0), 0);
+    EXPECT_EQ(placedTextAngle(placementOf({0, 0}, 90, false, false), 0), 90);
+    EXPECT_EQ(placedTextAngle(placementOf({0, 0}, 90, false, false), 90), 0);
+    EXPECT_EQ(placedTextAngle(placementOf({0, 0}, 0, false, false), 270), 90);
+    EXPECT_EQ(placedTextAngle(placementOf({0, 0}, 0, false, false), 45), 0);
+}
+
+TEST(SheetExtents, UnionOfRecordsPerSheet) {
+    Schematic s;
+    s.sheets.resize(3);
+    Component c;
+    c.sheet = 0;
+    c.bbox = {1, 2, 3, 4};
+    s.components.push_back(c);
+    Component invalid;
+    invalid.sheet = 0;  // keeps the empty box, so it must not count
+    s.components.push_back(invalid);
+    s.wires.push_back({{-5, 0}, {0, 0}, -1, 0, false, 0});
+    s.junctions.push_back({{100, 100}, 0, -1});  // junctions do not count
+    SheetSymbol sym;
+    sym.sheet = 1;
+    sym.position = {10, 10};
+    sym.size = {5, 6};
+    s.sheet_symbols.push_back(sym);
+    GraphicItem g;
+    g.unit = 1;
+    g.points = {{0, 30}};
+    s.graphics.push_back(g);
+    computeSheetExtents(s);
+    EXPECT_EQ(s.sheets[0].bbox.min_x, -5);
+    EXPECT_EQ(s.sheets[0].bbox.max_y, 4);
+    EXPECT_EQ(s.sheets[1].bbox.min_y, 10);
+    EXPECT_EQ(s.sheets[1].bbox.max_x, 15);
+    EXPECT_EQ(s.sheets[1].bbox.max_y, 30);
+    EXPECT_FALSE(s.sheets[2].bbox.valid());
+    EXPECT_EQ(s.sheets[2].bbox.min_x, 1e9);
+}

@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/cli.h"
+#include "fixtures/run_netloom.h"
+#include "open/schematic_open.h"
+
+namespace nl {
+namespace {
+
+std::string errorOf(std::string_view text, const std::string& path = "x.sch") {
+    std::string error = "untouched";
+    EXPECT_FALSE(loadSchematicText(text, path, &error));
+    return error;
+}
+
+TEST(OpenSchematic, FormatDetectionAndErrors) {
+    const std::string unrecognised = "Unrecognised schematic format (expected KiCad .kicad_sch or Eagle XML .sch)";
+    EXPECT_EQ(errorOf(""), unrecognised);
+    EXPECT_EQ(errorOf(std::string_view("\x00\x01\x02 garbage", 11)), unrecognised);
+    // The marker must lie in the first 512 bytes.
+    EXPECT_EQ(errorOf(std::string(600, ' ') + "(kicad_sch (version 1))"), unrecognised);
+    EXPECT_EQ(errorOf("EESchema Schematic File Version 4\n"),
+              "Legacy KiCad 5 .sch files are not supported yet. Open it in KiCad 6+ and save it as .kicad_sch.");
+    // XML that is not Eagle goes to the Eagle loader, which has its own word.
+    const std::string xml = errorOf("<?xml version=\"1.0\"?><svg/>");
+    EXPECT_NE(xml, unrecognised);
+    EXPECT_FALSE(xml.empty());
+
+    EXPECT_EQ(errorOf("(kicad_sch (version 2"), "Parse error: unbalanced parenthesis");
+    EXPECT_EQ(errorOf("(foo (kicad_sch))"), "Not a KiCad schematic (expected (kicad_sch ...))");
+    EXPECT_EQ(errorOf("(kicad_sch"), "Parse error: unbalanced parenthesis");
+
+    std::string error;
+    EXPECT_FALSE(openSchematicFile("/no/such/dir/x.kicad_sch", &error));
+    EXPECT_EQ(error, "Cannot read file: /no/such/dir/x.kicad_sch");
+    EXPECT_FALSE(openSchematicFile(std::filesystem::temp_directory_path().string(), &error));
+    EXPECT_FALSE(loadSchematicText("", "x", nullptr));  // no error text: silent
+
+    // Success leaves the error text alone; no title block: the file name.
+    error = "kept";
+    auto s = loadSchematicText("(kicad_sch (version 20231120))", "C:\\designs\\board.kicad_sch", &error);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(error + "|" + s->format + "|" + s->path, "kept|kicad|C:\\designs\\board.kicad_sch");
+    ASSERT_EQ(s->sheets.size(), 1u);
+    EXPECT_EQ(s->title + "|" + s->sheets[0].name + "|" + s->sheets[0].file, "board.kicad_sch|Root|board.kicad_sch");
+    EXPECT_TRUE(s->sheets[0].parent == -1 && !s->sheets[0].bbox.valid());
+    auto t = loadSchematicText("(kicad_sch (version 20231120))", "C:/designs/board.kicad_sch", &error);
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->sheets[0].file, s->sheets[0].file);
+}
+
+TEST(OpenSchematic, SampleDesignFacts) {
+    auto s = loadSampleSchematic();
+    ASSERT_TRUE(s);
+    EXPECT_TRUE(s->warnings.empty() && s->sheets[0].bbox.valid());
+    EXPECT_EQ(s->path + "|" + s->title + "|" + s->date,
+              "<built-in sample>|555 LED Blinker \xE2\x80\x94 Netloom Demo|2026-11-04");
+    EXPECT_EQ(s->sheets[0].file + "|" + s->sheets[0].paper + "|" + std::to_string(s->sheets[0].version),
+              "555_blinker.kicad_sch|A4|20230121");
+    EXPECT_TRUE(s->components.size() == 10u && s->wires.size() == 34u && s->junctions.size() == 7u);
+    EXPECT_DOUBLE_EQ(s->components[0].pins[7].position.x, 110.16);  // U1 VCC
+    EXPECT_DOUBLE_EQ(s->components[0].pins[7].position.y, 74.92);
+    EXPECT_DOUBLE_EQ(s->components[1].fields[0].angle, 90);
+    EXPECT_TRUE(s->components[7].pins[0].name_hidden && s->components[7].fields[0].hidden);  // #PWR01
+}
+
+TEST(OpenSchematic, CommandLineInput) {
+    std::string error;
+    SchematicPtr a = openInput("sample", error);
+    SchematicPtr b = openInput("--sample", error);
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(a->path, "<built-in sample>");
+    EXPECT_NE(a.get(), b.get());
+    EXPECT_FALSE(openInput("missing.kicad_sch", error));
+    EXPECT_EQ(error, "Cannot read file: missing.kicad_sch");
+
+    nltest::RunResult r = nltest::runNetloom({"--list-nets", "sample"});
+    EXPECT_EQ(r.status, 0);
+    std::string expected;
+    for (const Net& net : a->nets)
+        expected += net.name + (net.power ? "\tpower\t" : "\tsignal\t") + std::to_string(net.pins.size()) + " pins\t" +
+                    std::to_string(net.wires.size()) + " wires\n";
+    EXPECT_EQ(r.out, expected);
+    EXPECT_EQ(r.err, "");
+    r = nltest::runNetloom({"--list-components", "--sample"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1), "U1\tNE555\tintegrated circuit\t\n");
+    EXPECT_EQ(r.out.find("#PWR"), std::string::npos);
+    // A second unit of a part is not listed again.
+    r = nltest::runNetloom(
+        {"--list-components", std::string(NETLOOM_SOURCE_DIR) + "/tests/fixtures/kicad/k6_root.kicad_sch"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.find("R7\t"), std::string::npos);
+    EXPECT_NE(r.out.find("R8\t\t"), std::string::npos);
+    EXPECT_NE(r.out.find("C1\t100n\t"), std::string::npos);
+}
+
+TEST(OpenSchematic, TruncatedAndFlippedSampleNeverFails) {
+    // Every cut of the demo either opens (with warnings at most) or fails with a message.
+    const std::string text(sampleSchematicText());
+    for (size_t cut = 0; cut < text.size(); cut += 97) {
+        std::string error;
+        auto s = loadSchematicText(std::string_view(text).substr(0, cut), "cut.kicad_sch", &error);
+        EXPECT_TRUE(s || !error.empty()) << cut;
+    }
+    std::string flipped = text;
+    for (size_t i = 11; i < flipped.size(); i += 13) flipped[i] = static_cast<char>(flipped[i] ^ 0x5a);
+    std::string error;
+    auto s = loadSchematicText(flipped, "flip.kicad_sch", &error);
+    EXPECT_TRUE(s || !error.empty());
+}
+
+}  // namespace
+}  // namespace nl

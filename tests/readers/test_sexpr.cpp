@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "readers/sexpr.h"
+
+using namespace nl;
+
+namespace {
+
+std::string failureOf(const std::string& text) {
+    try {
+        parseSExpr(text);
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+    return "";
+}
+
+}  // namespace
+
+TEST(SExprParse, NestedListsStringsAndAtoms) {
+    SExprTree t = parseSExpr(R"((a (b "x\"y") c))");
+    SExpr r = t.root();
+    ASSERT_TRUE(r.is_list());
+    EXPECT_EQ(r.head(), "a");
+    EXPECT_EQ(r.childCount(), 3u);
+    SExpr b = r.child(1);
+    EXPECT_EQ(b.head(), "b");
+    EXPECT_TRUE(b.child(1).quoted());
+    EXPECT_EQ(b.child(1).text(), "x\"y");
+    EXPECT_FALSE(r.child(2).quoted());
+    EXPECT_EQ(r.child(2).text(), "c");
+    EXPECT_EQ(r.find("b").str(1), "x\"y");
+}
+
+TEST(SExprParse, EscapesAndUnterminatedStrings) {
+    SExprTree t = parseSExpr("(s \"a\\nb\\tc\\\\d\\q\" plain\"quote)");
+    EXPECT_EQ(t.root().str(1), "a\nb\tc\\dq");
+    EXPECT_EQ(t.root().str(2), "plain\"quote");
+    EXPECT_EQ(failureOf("(s \"never closed)"), "unbalanced parenthesis");
+    // A backslash as the very last byte is a plain backslash.
+    EXPECT_EQ(failureOf("(s \"x\\"), "unbalanced parenthesis");
+}
+
+TEST(SExprParse, FailureMessages) {
+    EXPECT_EQ(failureOf(""), "unexpected end of file");
+    EXPECT_EQ(failureOf(" \t\r\n"), "unexpected end of file");
+    EXPECT_EQ(failureOf("word"), "expected a list at top level");
+    EXPECT_EQ(failureOf("\"str\""), "expected a list at top level");
+    EXPECT_EQ(failureOf(")"), "expected a list at top level");
+    EXPECT_EQ(failureOf("(a (b)"), "unbalanced parenthesis");
+    // Stray text after the first expression is ignored.
+    EXPECT_EQ(failureOf("(a) ) (b"), "");
+}
+
+TEST(SExprParse, NestingLimitWithoutDeepRecursion) {
+    auto nested = [](int n) { return std::string(n, '(') + std::string(n, ')'); };
+    EXPECT_EQ(failureOf(nested(2001)), "");
+    EXPECT_EQ(failureOf(nested(2002)), "nesting too deep");
+    // Far beyond the limit must fail the same way, not exhaust the stack.
+    EXPECT_EQ(failureOf(std::string(1 << 20, '(')), "nesting too deep");
+}
+
+TEST(SExprAccessors, NumbersStringsAndFallbacks) {
+    SExprTree t = parseSExpr("(at 1.27 -2.54 90 12mm abc (x) +3 1e2)");
+    SExpr at = t.root();
+    EXPECT_DOUBLE_EQ(at.num(1, 0), 1.27);
+    EXPECT_DOUBLE_EQ(at.num(2, 0), -2.54);
+    EXPECT_DOUBLE_EQ(at.num(3, 0), 90);
+    EXPECT_DOUBLE_EQ(at.num(4, 0), 12);
+    EXPECT_DOUBLE_EQ(at.num(5, 7), 7);
+    EXPECT_DOUBLE_EQ(at.num(6, 7), 7);
+    EXPECT_DOUBLE_EQ(at.num(7, 0), 3);
+    EXPECT_DOUBLE_EQ(at.num(8, 0), 100);
+    EXPECT_DOUBLE_EQ(at.num(42, 7), 7);
+    EXPECT_EQ(at.str(0), "at");
+    EXPECT_EQ(at.str(6, "fb"), "fb");
+    EXPECT_EQ(at.str(99, "fb"), "fb");
+    EXPECT_DOUBLE_EQ(t.root().child(1).num(0, 5), 5);  // an atom has no children
+}
+
+TEST(SExprAccessors, FindSeesListsOnlyAfterTheHead) {
+    SExprTree t = parseSExpr("(hide (hide yes) (a 1) (a 2) (b \"q\"))");
+    SExpr r = t.root();
+    SExpr h = r.find("hide");
+    ASSERT_TRUE(h);
+    EXPECT_EQ(h.str(1), "yes");
+    EXPECT_EQ(r.findAll("a").size(), 2u);
+    EXPECT_EQ(r.findAll("a")[1].num(1, 0), 2);
+    EXPECT_FALSE(r.find("zzz"));
+    EXPECT_EQ(r.childStr("b", 1, "none"), "q");
+    EXPECT_EQ(r.childStr("c", 1, "none"), "none");
+    SExprTree bare = parseSExpr("(x hide)");
+    EXPECT_FALSE(bare.root().find("hide"));
+    SExprTree listHead = parseSExpr("((a) (a))");
+    EXPECT_EQ(listHead.root().head(), "");
+    EXPECT_EQ(listHead.root().findAll("a").size(), 1u);  // child 0 is never searched
+}

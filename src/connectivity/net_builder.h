@@ -3,8 +3,6 @@
 // Buses join the signals their labels name (bus_text.h) across sheets.
 #pragma once
 
-#include <string_view>
-
 #include "model/model.h"
 
 namespace nl {
@@ -13,11 +11,5 @@ namespace nl {
 // junction, and the no-connect flag of pins that reach a no-connect marker.
 // Cannot fail; every input yields nets.
 void buildNets(Schematic& s);
-
-// True for names that look like supply rails (GND, +5V, 3v3, VCC_IO, motor_vcc...).
-bool isPowerNetName(std::string_view name);
-
-// Stores every component's bounding box in sheet millimetres, with a 0.3 mm margin.
-void computeComponentBounds(Schematic& s);
 
 }  // namespace nl

@@ -9,7 +9,6 @@
 #include <stdexcept>
 
 #include "base/text.h"
-#include "connectivity/net_builder.h"
 #include "formats/eagle_internal.h"
 #include "readers/xml.h"
 

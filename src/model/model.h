@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -278,5 +279,11 @@ double placedTextAngle(const Placement& placement, double library_angle);
 
 // Fills every sheet's bbox from the records standing on it.
 void computeSheetExtents(Schematic& s);
+
+// Stores every component's bounding box in sheet millimetres, with a 0.3 mm margin.
+void computeComponentBounds(Schematic& s);
+
+// True for names that look like supply rails (GND, +5V, 3v3, VCC_IO, motor_vcc...).
+bool isPowerNetName(std::string_view name);
 
 }  // namespace nl

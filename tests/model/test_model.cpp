@@ -71,3 +71,27 @@ TEST(SheetExtents, UnionOfRecordsPerSheet) {
     EXPECT_FALSE(s.sheets[2].bbox.valid());
     EXPECT_EQ(s.sheets[2].bbox.min_x, 1e9);
 }
+
+TEST(PowerNames, RailNamesAndLookalikes) {
+    for (const char* yes : {"GND_ISO", "gnd-a", "+3V3", "-12V", "3.3v", "VDD1", "motor_vcc", " GND ", "Earth", "v",
+                            "12v", "1.8V", "vdda1", "vcc12", "AVDD_2", "V+"})
+        EXPECT_TRUE(isPowerNetName(yes)) << yes;
+    for (const char* no : {"VDDQ", "VCCINT", "SDA", "", "   ", "3v3v", "_vcc", "vcc123", "GNDA", "CLK", "v1x"})
+        EXPECT_FALSE(isPowerNetName(no)) << no;
+}
+
+TEST(ComponentBounds, GraphicsPinsAndFallback) {
+    Schematic s;
+    Component& c = s.components.emplace_back();
+    c.graphics.resize(2);
+    c.graphics[0].kind = Circle, c.graphics[0].points = {{10, 20}}, c.graphics[0].radius = 2;
+    c.graphics[1].kind = Text, c.graphics[1].points = {{100, 100}};  // texts do not count, pins do
+    c.pins.emplace_back().position = {5, 20};
+    c.pins[0].end = {8, 20};
+    s.components.emplace_back().position = {50, 60};  // nothing drawn: a box around the position
+    computeComponentBounds(s);
+    const BBox &a = s.components[0].bbox, &b = s.components[1].bbox;
+    const double got[] = {a.min_x, a.max_x, a.min_y, a.max_y, b.min_x, b.max_y};
+    const double want[] = {4.7, 12.3, 17.7, 22.3, 50 - 2.84, 60 + 2.84};
+    for (int i = 0; i < 6; ++i) EXPECT_NEAR(got[i], want[i], 1e-9) << i;
+}

@@ -9,7 +9,6 @@ packages=(
   libcurl4-openssl-dev libgtk-3-dev libcairo2-dev
   librsvg2-bin time
   g++-mingw-w64-x86-64
-  kicad-demos
 )
 packages+=("$@")  # extra packages a caller needs (CI adds Wine)
 missing=()
@@ -21,4 +20,15 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   $SUDO apt-get update -q
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# KiCad 9's demos (newer file versions, more designs) come from bookworm-backports.
+if grep -qs bookworm /etc/os-release && ! dpkg-query -W -f='${Version}' kicad-demos 2>/dev/null | grep -q '^9'; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  if ! grep -rqs bookworm-backports /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    echo "deb http://deb.debian.org/debian bookworm-backports main" | $SUDO tee /etc/apt/sources.list.d/bookworm-backports.list >/dev/null
+  fi
+  $SUDO apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends -t bookworm-backports kicad-demos
 fi

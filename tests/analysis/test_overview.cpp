@@ -98,3 +98,21 @@ TEST(Overview, NeighboursAndPowerRails) {
     EXPECT_EQ(rails[1].consumers, (Pins{{ldo, 0}}));  // not the power symbol's power_in pin
     EXPECT_TRUE(rails[1].sources.empty());
 }
+
+TEST(Overview, PowerRailsOfEqualSizeKeepNetOrder) {
+    // Enough rails that an unstable sort would reorder them.
+    nltest::DesignBuilder b;
+    std::vector<std::string> want = {"+5V3"};
+    for (int i = 0; i < 40; ++i) {
+        const std::string rail = "V" + std::to_string(40 - i) + "V";
+        b.power("#PWR" + std::to_string(i), rail);
+        if (i % 2) want.push_back(rail + "1");
+    }
+    for (int i = 0; i < 40; i += 2) b.twoPin("R" + std::to_string(i), "1k", "V" + std::to_string(40 - i) + "V", "");
+    for (int i = 0; i < 40; i += 2) want.insert(want.begin() + 1 + i / 2, "V" + std::to_string(40 - i) + "V2");
+    b.power("#PWRX", "+5V");
+    b.twoPin("R99", "1k", "+5V", "+5V");
+    std::vector<std::string> order;
+    for (const PowerRail& r : powerRails(b.s)) order.push_back(r.name + std::to_string(r.pin_count));
+    EXPECT_EQ(order, want);
+}

@@ -24,11 +24,12 @@ TEST(QueryCommands, WholeOutputsAndStatuses) {
         {{"--net", "sample", "net:gnd"}, 1, "", "Error: net 'gnd' not found\n"},
         {{"--net", "sample", "R1.3"}, 1, "", "Error: R1 has no pin '3'\n"},
         {{"--trace", "sample", "U1.2", "U1.7"}, 0, "@trace_sample_U1.2_U1.7.txt", ""},
-        {{"--trace", "sample", "R3.2", "GND"}, 0, "@trace_sample_R3.2_GND.txt", ""},
+        {{"--trace", "sample", "R3", "GND"}, 0, "@trace_sample_R3_GND.txt", ""},
+        {{"--trace", "sample", "R1", "C1"}, 0, "@trace_sample_R1_C1.txt", ""},
         // Only through GND or the NE555: neither is passable.
-        {{"--trace", "sample", "C2.1", "D1.1"},
+        {{"--trace", "sample", "C2.1", "R3.1"},
          1,
-         "No path from C2.1 to D1.1 (K) through passive components (max depth 14)\n",
+         "No path from C2.1 to R3.1 through passive components (max depth 14)\n",
          ""},
         {{"--trace", "sample", "C2", "X9"}, 1, "To: 'X9" + neither, ""},
     };

@@ -111,8 +111,10 @@ private:
 
     void collectParts() {
         std::vector<int> rep_unit;
-        std::unordered_set<uint64_t> units;
+        std::vector<uint64_t> units;              // per part: the units seen, below 64
+        std::unordered_set<uint64_t> high_units;  // (part, unit) for the rare higher ones
         component_part.assign(s.components.size(), -1);
+        part_of.reserve(s.components.size());
         for (size_t ci = 0; ci < s.components.size(); ++ci) {
             const Component& c = s.components[ci];
             if (c.power_symbol) continue;
@@ -122,14 +124,19 @@ private:
                 refs.push_back(c.reference);
                 rep.push_back(static_cast<int>(ci));
                 rep_unit.push_back(unit);
+                units.push_back(0);
             } else if (unit < rep_unit[p]) {
                 rep[p] = static_cast<int>(ci);
                 rep_unit[p] = unit;
             }
             component_part[ci] = p;
             // A unit placed twice is a second part under the same reference.
-            if (!units.insert(static_cast<uint64_t>(p) << 32 | static_cast<uint32_t>(unit)).second)
-                duplicated.push_back(refs[p]);
+            const uint64_t bit = unit < 64 ? uint64_t{1} << unit : 0;
+            const bool again =
+                bit ? (units[p] & bit) != 0
+                    : !high_units.insert(static_cast<uint64_t>(p) << 32 | static_cast<uint32_t>(unit)).second;
+            units[p] |= bit;
+            if (again) duplicated.push_back(refs[p]);
         }
         std::sort(duplicated.begin(), duplicated.end());
         duplicated.erase(std::unique(duplicated.begin(), duplicated.end()), duplicated.end());
@@ -319,12 +326,12 @@ struct Comparison {
             if (partners[g] == 1) {
                 const int h = link_new[by_old.order[first]];
                 if (feeders[h] != 1) continue;  // a source of a merge
-                NetChange c{a.name(g), b.name(h), {}, pinsIn(b, joined, joined_key, h), pinsIn(a, left, left_key, g),
-                            {}};
-                if (!c.joined.empty() || !c.left.empty())
-                    d.changed.push_back(std::move(c));
-                else if (c.old_name != c.new_name && !(a.automatic(g) && b.automatic(h)))
-                    d.renamed.push_back(std::move(c));
+                const bool moved = joined.begin[h] != joined.begin[h + 1] || left.begin[g] != left.begin[g + 1];
+                if (moved)
+                    d.changed.push_back(
+                        {a.name(g), b.name(h), {}, pinsIn(b, joined, joined_key, h), pinsIn(a, left, left_key, g), {}});
+                else if (a.name(g) != b.name(h) && !(a.automatic(g) && b.automatic(h)))
+                    d.renamed.push_back({a.name(g), b.name(h), {}, {}, {}, {}});
                 continue;
             }
             NetChange split{a.name(g), "", {}, {}, pinsIn(a, left, left_key, g), {}};

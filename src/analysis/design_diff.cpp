@@ -214,7 +214,6 @@ struct Comparison {
                               "): library symbols and footprints are not compared.");
         noteDuplicates(a, "old");
         noteDuplicates(b, "new");
-        std::vector<int> partner(a.refs.size(), -1);
         std::vector<char> matched(b.refs.size(), 0);
         for (size_t p = 0; p < a.refs.size(); ++p) {
             auto it = b.part_of.find(a.refs[p]);
@@ -222,7 +221,6 @@ struct Comparison {
                 d.removed_parts.push_back(partOf(a, static_cast<int>(p)));
                 continue;
             }
-            partner[p] = it->second;
             matched[it->second] = 1;
             comparePart(a.s.components[a.rep[p]], b.s.components[b.rep[it->second]], same_format);
             linkPins(static_cast<int>(p), it->second);
@@ -397,16 +395,13 @@ struct Comparison {
                 return std::lexicographical_compare(ax.begin(), ax.end(), ay.begin(), ay.end(), pinLess);
             };
         };
-        for (NetChange& c : d.split)
-            std::sort(c.parts.begin(), c.parts.end(), [](const NetPart& x, const NetPart& y) {
-                const int n = naturalCompare(x.name, y.name);
-                return n ? n < 0 : pinLess(x.pins.front(), y.pins.front());
-            });
-        for (NetChange& c : d.merged)
-            std::sort(c.parts.begin(), c.parts.end(), [](const NetPart& x, const NetPart& y) {
-                const int n = naturalCompare(x.name, y.name);
-                return n ? n < 0 : pinLess(x.pins.front(), y.pins.front());
-            });
+        // A part always holds a pin: it exists because a pin links its two nets.
+        auto partOrder = [](const NetPart& x, const NetPart& y) {
+            const int n = naturalCompare(x.name, y.name);
+            return n ? n < 0 : pinLess(x.pins.front(), y.pins.front());
+        };
+        for (auto* nets : {&d.split, &d.merged})
+            for (NetChange& c : *nets) std::sort(c.parts.begin(), c.parts.end(), partOrder);
         for (auto* nets : {&d.renamed, &d.changed, &d.split, &d.removed_nets})
             std::stable_sort(nets->begin(), nets->end(), order(false));
         for (auto* nets : {&d.merged, &d.added_nets}) std::stable_sort(nets->begin(), nets->end(), order(true));

@@ -30,7 +30,7 @@
 //    that left an old net is listed with its split, or else with the merge
 //    part it came from.
 // 6. An old net linked to nothing is removed, a new one added: all its pins
-//    belong to parts on its side only, or their other ends were cut.
+//    belong to parts on its side only, or all are unconnected on the other side.
 // Pins of parts present on one side only never appear in joined, left, split
 // or merged lists; the part lines already say it.
 #pragma once

@@ -10,6 +10,13 @@ pin and a GND symbol on the capacitor's upper pin. Every eighth cell also puts
 a global label on its signal wire, so those cells share the nets BUS0..BUS15.
 The file opens without warnings; its nets are VCC, GND, BUS0..BUS15 and one
 N<k> per remaining cell.
+
+    gen_design.py --symbols 50000 --revise 100 --out /tmp/big_v2.kicad_sch
+
+writes the same design revised in 100 cells spread over the grid, in turn: a
+resistor's value changed, a cell's label renamed, the wire from a resistor to
+its signal removed, a capacitor deleted. Cells with a global label are left
+alone, so each revision stays within its cell.
 """
 
 import argparse
@@ -133,8 +140,20 @@ class Writer:
             f"\t\t\t\t\t(reference \"{ref}\")\n\t\t\t\t\t(unit 1)\n\t\t\t\t)\n\t\t\t)\n\t\t)\n\t)\n")
 
 
-def generate(symbols, out):
+def revised_cells(cells, count):
+    """cell -> which revision (0 to 3) it gets."""
+    chosen = {}
+    for i in range(min(count, cells - cells // 8)):
+        k = i * cells // count
+        while k in chosen or k % 8 == 0:
+            k = (k + 1) % cells
+        chosen[k] = i % 4
+    return chosen
+
+
+def generate(symbols, out, revise=0):
     cells = max(1, symbols // 4)
+    revised = revised_cells(cells, revise)
     w = Writer(out)
     root = w.uuid()
     out.write(HEADER.format(root=root, cells=cells))
@@ -155,20 +174,24 @@ def generate(symbols, out):
         x = 25.4 + (k % COLUMNS) * PITCH_X
         y = 25.4 + (k // COLUMNS) * PITCH_Y
         cx = x + 10.16
+        change = revised.get(k)
         # Signal wire under both parts, with a label and a junction on its middle.
-        w.wire(x, y + 3.81, x, y + 7.62)
+        if change != 2:
+            w.wire(x, y + 3.81, x, y + 7.62)
         w.wire(x, y + 7.62, cx, y + 7.62)
         w.wire(cx, y + 7.62, cx, y + 2.54)
         mid = x + 5.08
         w.junction(mid, y + 7.62)
-        w.label(f"N{k}", mid, y + 7.62)
+        w.label(f"M{k}" if change == 1 else f"N{k}", mid, y + 7.62)
         if k % 8 == 0:
             w.global_label(f"BUS{(k // 8) % 16}", cx, y + 5.08)
         # Supply stubs: VCC above the resistor, GND above the capacitor.
         w.wire(x, y - 3.81, x, y - 6.35)
         w.wire(cx, y - 2.54, cx, y - 6.35)
-        w.symbol(root, "Device:R", f"R{k + 1}", "10k", x, y, ["1", "2"], "Resistor_SMD:R_0603_1608Metric")
-        w.symbol(root, "Device:C", f"C{k + 1}", "100n", cx, y, ["1", "2"], "Capacitor_SMD:C_0603_1608Metric")
+        w.symbol(root, "Device:R", f"R{k + 1}", "22k" if change == 0 else "10k", x, y, ["1", "2"],
+                 "Resistor_SMD:R_0603_1608Metric")
+        if change != 3:
+            w.symbol(root, "Device:C", f"C{k + 1}", "100n", cx, y, ["1", "2"], "Capacitor_SMD:C_0603_1608Metric")
         w.symbol(root, "power:VCC", f"#PWR{2 * k + 1}", "VCC", x, y - 6.35, ["1"], hidden_ref=True)
         w.symbol(root, "power:GND", f"#PWR{2 * k + 2}", "GND", cx, y - 6.35, ["1"], hidden_ref=True)
     out.write(f"\t(sheet_instances\n\t\t(path \"/\"\n\t\t\t(page \"1\")\n\t\t)\n\t)\n)\n")
@@ -178,12 +201,13 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--symbols", type=int, default=5000, help="placed symbols (four per cell)")
     ap.add_argument("--out", default="-", help="output file, - for standard output")
+    ap.add_argument("--revise", type=int, default=0, help="cells to revise (see above)")
     args = ap.parse_args()
     if args.out == "-":
-        generate(args.symbols, sys.stdout)
+        generate(args.symbols, sys.stdout, args.revise)
     else:
         with open(args.out, "w", encoding="utf-8", newline="\n") as f:
-            generate(args.symbols, f)
+            generate(args.symbols, f, args.revise)
 
 
 if __name__ == "__main__":

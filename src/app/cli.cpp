@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/design_diff.h"
 #include "analysis/erc.h"
 #include "analysis/lookup.h"
 #include "analysis/overview.h"
@@ -203,6 +204,23 @@ int cmdAsk(const std::string& file, const std::string& question, const std::stri
     return failed ? 1 : 0;
 }
 
+// Exit statuses as diff's: 0 identical, 1 different, 2 a design did not open.
+// Both designs are kept to the end, as openForCommand keeps its one.
+int cmdDiff(const Args& args, bool json) {
+    static std::vector<SchematicPtr>* const kept = new std::vector<SchematicPtr>();
+    for (size_t i = 1; i <= 2; ++i) {
+        std::string error;
+        kept->push_back(openInput(args[i], error));
+        if (!kept->back()) {
+            err("Error: " + error + "\n");
+            return 2;
+        }
+    }
+    const DesignDiff d = diffDesigns(*(*kept)[kept->size() - 2], *kept->back());
+    out(json ? dumpJson(diffToJson(d), 2) + "\n" : diffText(d));
+    return d.identical() ? 0 : 1;
+}
+
 struct Command {
     const char* option;
     size_t min_count;  // the option itself included
@@ -222,6 +240,8 @@ const Command kCommands[] = {
     {"--json", 2, [](const Args& a, const std::string&) { return cmdJson(a); }},
     {"--svg", 3, [](const Args& a, const std::string&) { return cmdSvg(a); }},
     {"--ask", 3, [](const Args& a, const std::string& program) { return cmdAsk(a[1], a[2], program); }},
+    {"--diff", 3, [](const Args& a, const std::string&) { return cmdDiff(a, false); }},
+    {"--diff-json", 3, [](const Args& a, const std::string&) { return cmdDiff(a, true); }},
     // A missing or damaged settings file leaves the defaults, silently.
     {"--settings", 1,
      [](const Args&, const std::string&) {
@@ -284,6 +304,8 @@ void printUsage(const std::string& program) {
     u += p + " --json <file>                 Dump the full schematic as JSON\n";
     u += p + " --svg <file> <out.svg>        Render a sheet to SVG\n";
     u += p + " --ask <file> \"question\"       Ask the configured AI about the schematic\n";
+    u += p + " --diff <old> <new>            Show what changed electrically between two designs\n";
+    u += p + " --diff-json <old> <new>       The same comparison as JSON\n";
     u += p + " --sample                      Use the built-in demo instead of a file\n";
     u += "\n";
     u += "Settings:\n";

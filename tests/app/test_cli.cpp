@@ -24,6 +24,8 @@ std::string expectedUsage() {
            " --json <file>                 Dump the full schematic as JSON\n" + p +
            " --svg <file> <out.svg>        Render a sheet to SVG\n" + p +
            " --ask <file> \"question\"       Ask the configured AI about the schematic\n" + p +
+           " --diff <old> <new>            Show what changed electrically between two designs\n" + p +
+           " --diff-json <old> <new>       The same comparison as JSON\n" + p +
            " --sample                      Use the built-in demo instead of a file\n\nSettings:\n" + p +
            " --settings                    Print all current settings\n" + p +
            " --set <key> <value>           Change one setting (e.g. ai.provider ollama)\n";
@@ -51,6 +53,7 @@ TEST(CommandLine, UnknownOrIncompleteOptionsPrintUsageAndFail) {
         {"--svg", "sample"},
         {"--set", "ai.provider"},
         {"--ask", "sample"},
+        {"--diff", "sample"},
     };
     for (const auto& args : cases) {
         auto r = runNetloom(args);

@@ -1,7 +1,11 @@
 // The design questions on the command line, as whole texts on the built-in demo.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+
 #include "fixtures/run_netloom.h"
+#include "formats/sample_design.h"
 
 TEST(QueryCommands, WholeOutputsAndStatuses) {
     struct Case {
@@ -41,4 +45,41 @@ TEST(QueryCommands, WholeOutputsAndStatuses) {
         EXPECT_EQ(r.out, expected) << c.args[0] << " " << c.args.back();
         EXPECT_EQ(r.err, c.err) << c.args[0] << " " << c.args.back();
     }
+}
+
+// The demo against an edited copy of itself: a value and a power rail's name
+// changed; exit statuses as diff's.
+TEST(QueryCommands, DiffReportsAndStatuses) {
+    std::string text(nl::sampleSchematicText());
+    auto replace = [&](const std::string& from, const std::string& to) {
+        for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+            text.replace(at, from.size(), to);
+    };
+    replace("(property \"Value\" \"4.7k\"", "(property \"Value\" \"5.6k\"");
+    replace("(property \"Value\" \"VCC\" (at 1", "(property \"Value\" \"+5V\" (at 1");
+    const std::string edited = testing::TempDir() + "netloom_diff_edited.kicad_sch";
+    std::ofstream(edited, std::ios::binary) << text;
+    const std::string missing = "Error: Cannot read file: /nonexistent/x.kicad_sch\n";
+
+    auto r = nltest::runNetloom({"--diff", "sample", edited});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out,
+              "Components:\n"
+              "  changed  R2  value \"4.7k\" -> \"5.6k\"\n"
+              "Nets:\n"
+              "  renamed  VCC -> +5V\n"
+              "\nComponents: 0 added, 0 removed, 1 changed. Nets: 1 renamed, 0 changed, 0 split, 0 merged, 0 added, "
+              "0 removed.\n");
+    r = nltest::runNetloom({"--diff-json", "sample", edited});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("\n  \"identical\": false,\n"), std::string::npos) << r.out;
+    for (const char* option : {"--diff", "--diff-json"}) {
+        r = nltest::runNetloom({option, "--sample", "sample"});
+        EXPECT_EQ(r.status, 0) << option;
+        r = nltest::runNetloom({option, "sample", "/nonexistent/x.kicad_sch"});
+        EXPECT_EQ(r.status, 2) << option;
+        EXPECT_EQ(r.out + r.err, missing) << option;
+    }
+    EXPECT_EQ(nltest::runNetloom({"--diff", "sample", "sample"}).out, "No electrical differences.\n");
+    std::remove(edited.c_str());
 }

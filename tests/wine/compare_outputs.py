@@ -21,7 +21,8 @@ import designs  # noqa: E402
 
 SAMPLE_COMMANDS = ('--summary', '--list-components', '--list-nets', '--erc', '--bom', '--netlist', '--json')
 # The JSON dump holds every component and net; the others add the report writers.
-DESIGN_COMMANDS = ('--list-nets', '--erc', '--bom', '--json')
+# --diff runs from the sample to the design, so it sorts every part and net of both.
+DESIGN_COMMANDS = ('--list-nets', '--erc', '--bom', '--json', '--diff')
 
 
 def wine_tool(*names):
@@ -65,9 +66,10 @@ def main():
         subprocess.run([wine, exe, '--summary', 'sample'], timeout=300, **quiet)
         for name, unix_path, windows_path in inputs:
             for cmd in SAMPLE_COMMANDS if name == 'sample' else DESIGN_COMMANDS:
-                a = subprocess.run([native, cmd, unix_path], capture_output=True, timeout=300)
-                b = subprocess.run([wine, exe, cmd, windows_path or unix_path], capture_output=True, env=env,
-                                   timeout=300)
+                first = ['sample'] if cmd == '--diff' else []
+                a = subprocess.run([native, cmd] + first + [unix_path], capture_output=True, timeout=300)
+                b = subprocess.run([wine, exe, cmd] + first + [windows_path or unix_path], capture_output=True,
+                                   env=env, timeout=300)
                 compared += 1
                 path = unix_path if windows_path else None
                 same_out = normalised(a.stdout, path) == normalised(b.stdout, path)

@@ -56,7 +56,7 @@ TEST(QueryCommands, DiffReportsAndStatuses) {
             text.replace(at, from.size(), to);
     };
     replace("(property \"Value\" \"4.7k\"", "(property \"Value\" \"5.6k\"");
-    replace("(property \"Value\" \"VCC\" (at 1", "(property \"Value\" \"+5V\" (at 1");
+    replace("(property \"Value\" \"VCC\" (at ", "(property \"Value\" \"+5V\" (at ");
     const std::string edited = testing::TempDir() + "netloom_diff_edited.kicad_sch";
     std::ofstream(edited, std::ios::binary) << text;
     const std::string missing = "Error: Cannot read file: /nonexistent/x.kicad_sch\n";

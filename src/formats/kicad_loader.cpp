@@ -1,5 +1,6 @@
 #include "formats/kicad_loader.h"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -446,7 +447,11 @@ void reserveFor(Schematic& s, SExpr root) {
         else if (h == "label" || h == "global_label" || h == "hierarchical_label")
             ++labels;
     });
-    s.components.reserve(s.components.size() + symbols);
+    // A hierarchy adds its sheets' components one sheet at a time: grow by half at least, so
+    // the records are not moved once per sheet.
+    const size_t components = s.components.size() + symbols;
+    if (components > s.components.capacity())
+        s.components.reserve(std::max(components, s.components.capacity() + s.components.capacity() / 2));
     s.wires.reserve(s.wires.size() + wires);
     s.junctions.reserve(s.junctions.size() + junctions);
     s.no_connects.reserve(s.no_connects.size() + ncs);
@@ -588,6 +593,7 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
     bool haveBodyStyle = false;
     int referenceField = -1;
     SExpr instances;
+    c.fields.reserve(3);  // Reference, Value and Footprint, the fields every placed symbol has
     forArgs(list, [&](SExpr e) {
         if (!e.is_list()) return;
         const std::string_view h = e.head();
@@ -654,6 +660,7 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
             }
         }
     });
+    if (c.fields.capacity() > c.fields.size()) c.fields.shrink_to_fit();
     c.lib_id = std::string(lib_id.empty() ? lib_name : lib_id);
     c.body_style = toInt(haveBodyStyle ? body_style : convert);
 
@@ -742,7 +749,9 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
     auto chosen = [&](int unit, int style) {
         return (unit == 0 || unit == c.unit) && (style == 0 || style == c.body_style);
     };
-    c.graphics.reserve(lib->graphics.size());
+    // A multi-unit library symbol holds every unit's items: a placed unit takes only its own.
+    c.graphics.reserve(std::count_if(lib->graphics.begin(), lib->graphics.end(),
+                                     [&](const GraphicItem& g) { return chosen(g.unit, g.body_style); }));
     for (const GraphicItem& g : lib->graphics) {
         if (!chosen(g.unit, g.body_style)) continue;
         GraphicItem placed = g;
@@ -750,7 +759,8 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
         if (placed.kind == Text) placed.angle = placedTextAngle(place, g.angle);
         c.graphics.push_back(std::move(placed));
     }
-    c.pins.reserve(lib->pins.size());
+    c.pins.reserve(std::count_if(lib->pins.begin(), lib->pins.end(),
+                                 [&](const LibPin& lp) { return chosen(lp.unit, lp.body_style); }));
     for (const LibPin& lp : lib->pins) {
         if (!chosen(lp.unit, lp.body_style)) continue;
         Pin pin = placePin(lp, place);
@@ -840,8 +850,8 @@ void readSheetSymbol(KicadLoadContext& ctx, SExpr item, const std::string& path,
     ctx.open_files.push_back(std::move(key));
     ++ctx.depth;
     try {
-        SExprTree tree = parseSExpr(data.owner, data.bytes);
-        loadKicadSheetTree(ctx, tree.root(), readPath, childIndex);
+        const SExprOutline file = outlineSExpr(data.owner, data.bytes);
+        loadKicadSheetItems(ctx, file, readPath, childIndex);
     } catch (const std::runtime_error& e) {
         s.warnings.push_back("Sheet '" + readPath + "': " + e.what());
     }
@@ -852,34 +862,49 @@ void readSheetSymbol(KicadLoadContext& ctx, SExpr item, const std::string& path,
 
 }  // namespace
 
-void loadKicadSheetTree(KicadLoadContext& ctx, SExpr root, const std::string& path, int sheet_index) {
+void loadKicadSheetItems(KicadLoadContext& ctx, const SExprOutline& file, const std::string& path, int sheet_index) {
     Schematic& s = *ctx.schematic;
+    const SExpr root = file.root();
     if (root.head() != "kicad_sch") {
         s.warnings.push_back("Sheet '" + path + "' is not a kicad_sch file");
         return;
     }
+    const SExprTree uuid = file.parseFirst("uuid");
     if (sheet_index == 0) {
-        ctx.root_uuid = root.find("uuid").str(1);
+        ctx.root_uuid = uuid.root().str(1);
         ctx.instance_path = "/" + ctx.root_uuid;
         ctx.open_files.assign(1, normalisedPath(path));
-        if (SExpr tb = root.find("title_block")) readTitleBlock(s, tb);
-        if (SExpr si = root.find("symbol_instances")) readSymbolInstances(ctx, si);
+        if (const SExprTree tb = file.parseFirst("title_block"); tb.root()) readTitleBlock(s, tb.root());
+        if (const SExprTree si = file.parseFirst("symbol_instances"); si.root()) readSymbolInstances(ctx, si.root());
     }
     {
         Sheet& sheet = s.sheets[sheet_index];
-        sheet.uuid = root.find("uuid").str(1);
-        sheet.paper = root.find("paper").str(1);
+        sheet.uuid = uuid.root().str(1);
+        sheet.paper = file.parseFirst("paper").root().str(1);
         sheet.version = 0;
-        if (SExpr v = root.find("version")) {
-            const double n = num(v, 1, 0);
+        if (const SExprTree v = file.parseFirst("version"); v.root()) {
+            const double n = num(v.root(), 1, 0);
             sheet.version = n > 0 && n < 9e18 ? static_cast<long long>(n) : 0;
         }
     }
-    if (SExpr lib = root.find("lib_symbols")) readLibSymbols(s, lib);
+    if (const SExprTree lib = file.parseFirst("lib_symbols"); lib.root()) readLibSymbols(s, lib.root());
     reserveFor(s, root);
 
-    forArgs(root, [&](SExpr c) {
-        if (!c.is_list()) return;
+    // Items are parsed one at a time, so the tree of the whole file never exists.
+    auto forItems = [&file](auto&& wanted, auto&& f) {
+        for (size_t i = 1; i < file.size(); ++i) {
+            const SExpr item = file.item(i);
+            if (!item.is_list() || !wanted(item.head())) continue;
+            const SExprTree tree = file.parse(i);
+            f(tree.root());
+        }
+    };
+    auto drawing = [](std::string_view h) {
+        return h == "polyline" || h == "rectangle" || h == "circle" || h == "arc" || h == "bezier";
+    };
+    // The large sections read above need not be parsed again.
+    auto firstPass = [&](std::string_view h) { return h != "lib_symbols" && h != "symbol_instances" && !drawing(h); };
+    forItems(firstPass, [&](SExpr c) {
         const std::string_view h = c.head();
         if (h == "wire" || h == "bus") {
             readWire(s, c, h == "bus", sheet_index);
@@ -909,10 +934,8 @@ void loadKicadSheetTree(KicadLoadContext& ctx, SExpr root, const std::string& pa
         }
     });
 
-    forArgs(root, [&](SExpr c) {
-        if (!c.is_list()) return;
+    forItems(drawing, [&](SExpr c) {
         const std::string_view h = c.head();
-        if (h != "polyline" && h != "rectangle" && h != "circle" && h != "arc" && h != "bezier") return;
         GraphicItem g;
         if (!readDrawingItem(c, h, g)) return;
         g.unit = sheet_index;
@@ -923,8 +946,8 @@ void loadKicadSheetTree(KicadLoadContext& ctx, SExpr root, const std::string& pa
 
 void loadKicadSheet(KicadLoadContext& ctx, std::string_view text, const std::string& path, int sheet_index) {
     try {
-        SExprTree tree = parseSExpr(nullptr, text);
-        loadKicadSheetTree(ctx, tree.root(), path, sheet_index);
+        const SExprOutline file = outlineSExpr(nullptr, text);
+        loadKicadSheetItems(ctx, file, path, sheet_index);
     } catch (const std::runtime_error& e) {
         ctx.schematic->warnings.push_back("Sheet '" + path + "': " + e.what());
     }

@@ -44,8 +44,8 @@ struct KicadLoadContext {
 // Reads the sheet file whose content is `text` as sheet `sheet_index` (already
 // appended to context.schematic->sheets).
 void loadKicadSheet(KicadLoadContext& context, std::string_view text, const std::string& path, int sheet_index);
-// The same from a parsed tree (the root, which the caller has parsed already).
-void loadKicadSheetTree(KicadLoadContext& context, SExpr root, const std::string& path, int sheet_index);
+// The same from the outline of the file (the root, which the caller has read already).
+void loadKicadSheetItems(KicadLoadContext& context, const SExprOutline& file, const std::string& path, int sheet_index);
 
 // The whole file as bytes; `ok` is set only when it could be opened and read.
 std::string readTextFile(const std::string& path, bool& ok);

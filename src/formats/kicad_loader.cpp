@@ -271,17 +271,17 @@ void readTitleBlock(Schematic& s, SExpr tb) {
 }
 
 void readSymbolInstances(KicadLoadContext& ctx, SExpr list) {
+    size_t rows = 0, bytes = 0;
     forArgs(list, [&](SExpr p) {
         if (!p.is_list() || p.head() != "path") return;
-        const std::string_view path = p.view(1);
-        const size_t cut = path.rfind('/');
-        const std::string_view key = cut == std::string_view::npos ? path : path.substr(cut + 1);
-        KicadInstance inst;
-        SExpr ref = p.find("reference");
-        inst.reference = ref ? ref.str(1) : std::string();
-        if (SExpr u = p.find("unit")) inst.unit = toInt(num(u, 1, 0));
-        ctx.instance_refs[std::string(key)] = inst.reference;
-        ctx.instance_paths[std::string(path)] = std::move(inst);
+        ++rows;
+        bytes += p.view(1).size() + p.find("reference").view(1).size();
+    });
+    ctx.instances.reserve(rows, bytes);
+    forArgs(list, [&](SExpr p) {
+        if (!p.is_list() || p.head() != "path") return;
+        SExpr u = p.find("unit");
+        ctx.instances.add(p.view(1), p.find("reference").view(1), u ? toInt(num(u, 1, 0)) : 0);
     });
 }
 
@@ -459,6 +459,73 @@ void reserveFor(Schematic& s, SExpr root) {
 }
 
 }  // namespace
+
+void KicadInstanceTable::reserve(size_t rows, size_t text_bytes) {
+    rows_.reserve(rows);
+    text_.reserve(text_bytes);
+    size_t slots = 16;
+    while (slots * 7 < rows * 10) slots *= 2;
+    by_path_.slots.assign(slots, 0);
+    by_uuid_.slots.assign(slots, 0);
+}
+
+template <typename Key>
+size_t KicadInstanceTable::slotOf(const Index& index, std::string_view key, Key keyOf) const {
+    const size_t mask = index.slots.size() - 1;
+    size_t i = std::hash<std::string_view>{}(key)&mask;
+    while (index.slots[i] != 0 && keyOf(rows_[index.slots[i] - 1]) != key) i = (i + 1) & mask;
+    return i;
+}
+
+template <typename Key>
+void KicadInstanceTable::enter(Index& index, uint32_t row, Key keyOf) {
+    if ((index.used + 1) * 10 > index.slots.size() * 7) {
+        Index bigger;
+        bigger.slots.assign(std::max<size_t>(16, index.slots.size() * 2), 0);
+        for (uint32_t slot : index.slots)
+            if (slot != 0) {
+                bigger.slots[slotOf(bigger, keyOf(rows_[slot - 1]), keyOf)] = slot;
+                ++bigger.used;
+            }
+        index = std::move(bigger);
+    }
+    uint32_t& slot = index.slots[slotOf(index, keyOf(rows_[row]), keyOf)];
+    if (slot == 0) ++index.used;
+    slot = row + 1;  // a later row with the same key replaces the earlier one
+}
+
+void KicadInstanceTable::add(std::string_view path, std::string_view reference, int unit) {
+    const size_t cut = path.rfind('/');
+    Row r{};
+    r.path = static_cast<uint32_t>(text_.size());
+    r.path_size = static_cast<uint32_t>(path.size());
+    r.uuid_size = static_cast<uint32_t>(cut == std::string_view::npos ? path.size() : path.size() - cut - 1);
+    text_ += path;
+    r.reference = static_cast<uint32_t>(text_.size());
+    r.reference_size = static_cast<uint32_t>(reference.size());
+    text_ += reference;
+    r.unit = unit;
+    rows_.push_back(r);
+    const uint32_t row = static_cast<uint32_t>(rows_.size() - 1);
+    enter(by_path_, row, [this](const Row& x) { return pathOf(x); });
+    enter(by_uuid_, row, [this](const Row& x) { return uuidOf(x); });
+}
+
+std::optional<KicadInstance> KicadInstanceTable::byPath(std::string_view path) const {
+    if (by_path_.slots.empty()) return std::nullopt;
+    const uint32_t slot = by_path_.slots[slotOf(by_path_, path, [this](const Row& x) { return pathOf(x); })];
+    if (slot == 0) return std::nullopt;
+    const Row& r = rows_[slot - 1];
+    return KicadInstance{std::string_view(text_).substr(r.reference, r.reference_size), r.unit};
+}
+
+std::optional<std::string_view> KicadInstanceTable::referenceOf(std::string_view symbol_uuid) const {
+    if (by_uuid_.slots.empty()) return std::nullopt;
+    const uint32_t slot = by_uuid_.slots[slotOf(by_uuid_, symbol_uuid, [this](const Row& x) { return uuidOf(x); })];
+    if (slot == 0) return std::nullopt;
+    const Row& r = rows_[slot - 1];
+    return std::string_view(text_).substr(r.reference, r.reference_size);
+}
 
 std::string unescapeKicadText(std::string_view text) {
     std::string s(text);
@@ -681,17 +748,17 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
             });
         });
     }
-    if (!resolved && !ctx.instance_paths.empty() && !c.uuid.empty()) {
+    if (!resolved && !ctx.instances.empty() && !c.uuid.empty()) {
         // KiCad 6 keys its root-level table by the path below the root.
         const std::string_view ip = ctx.instance_path;
         const size_t second = ip.size() > 1 ? ip.find('/', 1) : std::string_view::npos;
         std::string key(second == std::string_view::npos ? std::string_view() : ip.substr(second));
         key += '/';
         key += c.uuid;
-        auto it = ctx.instance_paths.find(key);
-        if (it != ctx.instance_paths.end() && !it->second.reference.empty()) {
-            c.reference = it->second.reference;
-            if (it->second.unit != 0) c.unit = it->second.unit;
+        const std::optional<KicadInstance> row = ctx.instances.byPath(key);
+        if (row && !row->reference.empty()) {
+            c.reference = std::string(row->reference);
+            if (row->unit != 0) c.unit = row->unit;
             resolved = true;
         }
     }
@@ -717,8 +784,8 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
                 c.reference = std::move(fallback);
         }
         if ((c.reference.empty() || c.reference.back() == '?') && !c.uuid.empty()) {
-            auto it = ctx.instance_refs.find(c.uuid);
-            if (it != ctx.instance_refs.end()) c.reference = it->second;
+            if (const std::optional<std::string_view> ref = ctx.instances.referenceOf(c.uuid))
+                c.reference = std::string(*ref);
         }
     }
     if (referenceField >= 0 && !c.reference.empty()) c.fields[referenceField].text = c.reference;

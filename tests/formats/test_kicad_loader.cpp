@@ -251,6 +251,16 @@ TEST(KicadLoader, KiCad6InstanceTableAndLocalisedSheetNames) {
     int r5 = 0;
     for (const Component& c : s->components) r5 += c.reference == "R5";
     EXPECT_EQ(r5, 2);
+
+    // Of rows with the same key the last one in the file counts, by whole path and by uuid alike.
+    s = load(std::string(kDualLib) + R"(
+  (symbol (lib_id "Amp:Dual") (at 0 0 0) (unit 1) (uuid "a") (property "Reference" "U?" (at 0 0 0)))
+  (symbol (lib_id "Amp:Dual") (at 0 0 0) (unit 1) (uuid "b") (property "Reference" "U?" (at 0 0 0)))
+  (symbol_instances (path "/a" (reference "U1") (unit 1)) (path "/a" (reference "U2") (unit 2))
+    (path "/z/b" (reference "U3")) (path "/y/b" (reference "U4"))))");
+    ASSERT_TRUE(s);
+    EXPECT_TRUE(byRef(*s, "U2") && byRef(*s, "U2")->unit == 2 && !byRef(*s, "U1"));
+    EXPECT_TRUE(byRef(*s, "U4") && !byRef(*s, "U3"));
 }
 
 TEST(KicadLoader, HostileHierarchiesEndWithWarnings) {

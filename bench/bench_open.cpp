@@ -1,7 +1,9 @@
 // Full opening of a design (read, parse, load, component boxes, nets, sheet
 // extents) on the video demo and on generated 5,000- and 50,000-symbol designs,
 // both inside this process and as a whole `netloom --list-nets` process (start-up,
-// output and exit included, with the process's peak memory).
+// output and exit included, with the process's peak memory); and as whole
+// processes on each shape of generated design (flat KiCad 8, KiCad 6 with its
+// instance table, a hierarchy of reused sheets) at 5,000 and 50,000 parts.
 // The generated files are made by tools/gen_design.py on first use (run the
 // program from the repository root) and kept in the temporary directory.
 #include <benchmark/benchmark.h>
@@ -35,13 +37,28 @@ std::string generatedDesign(int symbols) {
     return fs::exists(path) ? path.string() : std::string();
 }
 
+// A design of `shape` (see gen_design.py) with `parts` parts, in a folder of its own.
+std::string generatedShape(const std::string& shape, int parts) {
+    const fs::path dir = fs::temp_directory_path() / ("netloom_gen_" + shape + "_" + std::to_string(parts));
+    const fs::path path = dir / "root.kicad_sch";
+    if (!fs::exists(path) && fs::exists("tools/gen_design.py")) {
+        fs::create_directories(dir);
+        const std::string cmd = "python3 tools/gen_design.py --shape " + shape + " --parts " + std::to_string(parts) +
+                                " --out '" + path.string() + "'";
+        if (std::system(cmd.c_str()) != 0) fs::remove_all(dir);
+    }
+    return fs::exists(path) ? path.string() : std::string();
+}
+
+// Every sheet file of the design: the root's folder, unless that is the
+// temporary folder the single-file designs share.
 uintmax_t designBytes(const std::string& root) {
+    const fs::path folder = fs::path(root).parent_path();
+    const bool shared = fs::path(root).filename().string().rfind("netloom_gen_", 0) == 0;
     uintmax_t total = 0;
     std::error_code ec;
-    for (const auto& e : fs::directory_iterator(fs::path(root).parent_path(), ec))
-        if (e.path().extension() == ".kicad_sch" &&
-            (e.path() == fs::path(root) || root.find("netloom_gen_") == std::string::npos))
-            total += e.file_size(ec);
+    for (const auto& e : fs::directory_iterator(folder, ec))
+        if (e.path().extension() == ".kicad_sch" && (!shared || e.path() == fs::path(root))) total += e.file_size(ec);
     return total;
 }
 
@@ -138,6 +155,23 @@ void BM_ProcessGenerated(benchmark::State& state) {
     processBenchmark(state, generatedDesign(static_cast<int>(state.range(0))));
 }
 BENCHMARK(BM_ProcessGenerated)->Arg(5000)->Arg(50000)->MinTime(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Peak memory is the figure to watch here: each shape costs differently per byte of file.
+const bool kShapesRegistered = [] {
+    for (const char* shape : {"flat", "v6", "hier"})
+        benchmark::RegisterBenchmark(("BM_ProcessShape/" + std::string(shape)).c_str(),
+                                     [shape](benchmark::State& state) {
+                                         const int parts = static_cast<int>(state.range(0));
+                                         processBenchmark(state, generatedShape(shape, parts));
+                                     })
+            ->ArgName("parts")
+            ->Arg(5000)
+            ->Arg(50000)
+            ->MinTime(3)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
+    return true;
+}();
 
 // The net builder alone, to show that its cost grows with the design and no
 // faster. With the second argument set, the CPU caches are flushed before each

@@ -135,33 +135,76 @@ struct U64Hash {
 };
 
 // Integer-micrometre points of one kind (wire/pin/label points, or bus points) to nodes.
+// Each distinct point is kept once, in the list of points in the order they were
+// first met; the hash table holds only an index into that list and part of the
+// hash, so on a big board it takes a quarter of what full keys would.
 class PointMap {
 public:
-    PointMap(UnionFind& uf, size_t expected) : uf_(uf), map_(expected) {}
+    PointMap(UnionFind& uf, size_t expected) : uf_(uf) {
+        order_.reserve(expected);
+        rehash(capacityFor(expected));
+    }
 
     int node(int sheet, Point p) { return node(keyOf(sheet, p)); }
     int node(const PointKey& key) {
-        auto [value, inserted] = map_.emplace(key);
-        if (inserted) {
-            *value = uf_.make();
-            order_.push_back({key, *value});
-        }
-        return *value;
+        if ((order_.size() + 1) * 10 > slots_.size() * 7) rehash(slots_.size() * 2);
+        const uint64_t h = hashOf(key);
+        size_t i = h & mask_;
+        for (; slots_[i].index != kEmpty; i = (i + 1) & mask_)
+            if (slots_[i].tag == tagOf(h) && order_[slots_[i].index].first == key)
+                return order_[slots_[i].index].second;
+        slots_[i] = {static_cast<uint32_t>(order_.size()), tagOf(h)};
+        const int n = uf_.make();
+        order_.push_back({key, n});
+        return n;
     }
-    void prefetch(const PointKey& key) const { map_.prefetch(key); }
+    void prefetch(const PointKey& key) const { __builtin_prefetch(&slots_[hashOf(key) & mask_]); }
     // -1 when no item lies at the point.
     int find(int sheet, Point p) const {
-        const int* value = map_.find(keyOf(sheet, p));
-        return value ? *value : -1;
+        const PointKey key = keyOf(sheet, p);
+        const uint64_t h = hashOf(key);
+        for (size_t i = h & mask_; slots_[i].index != kEmpty; i = (i + 1) & mask_)
+            if (slots_[i].tag == tagOf(h) && order_[slots_[i].index].first == key)
+                return order_[slots_[i].index].second;
+        return -1;
     }
     // Every distinct point with its node, in the order the points were first
     // met: design order, which keeps neighbouring lookups close in memory.
     const std::vector<std::pair<PointKey, int>>& points() const { return order_; }
     static PointKey keyOf(int sheet, Point p) { return {toMicrometres(p.x), toMicrometres(p.y), sheet}; }
+    // Gives the memory back once no point is looked up any more; the map is empty after.
+    void release() {
+        std::vector<std::pair<PointKey, int>>().swap(order_);
+        std::vector<Slot>(1, Slot{kEmpty, 0}).swap(slots_);
+        mask_ = 0;
+    }
 
 private:
+    static constexpr uint32_t kEmpty = ~uint32_t(0);
+    struct Slot {
+        uint32_t index;  // into order_
+        uint32_t tag;    // the hash's upper half: most mismatches never fetch the point
+    };
+    static uint64_t hashOf(const PointKey& key) { return PointKeyHash{}(key); }
+    static uint32_t tagOf(uint64_t hash) { return static_cast<uint32_t>(hash >> 32); }
+    static size_t capacityFor(size_t n) {
+        size_t c = 16;
+        while (c * 7 < n * 10) c *= 2;
+        return c;
+    }
+    void rehash(size_t capacity) {
+        slots_.assign(capacity, Slot{kEmpty, 0});
+        mask_ = capacity - 1;
+        for (size_t n = 0; n < order_.size(); ++n) {
+            const uint64_t h = hashOf(order_[n].first);
+            size_t i = h & mask_;
+            while (slots_[i].index != kEmpty) i = (i + 1) & mask_;
+            slots_[i] = {static_cast<uint32_t>(n), tagOf(h)};
+        }
+    }
     UnionFind& uf_;
-    FlatMap<PointKey, PointKeyHash> map_;
+    std::vector<Slot> slots_;
+    size_t mask_ = 0;
     std::vector<std::pair<PointKey, int>> order_;
 };
 
@@ -216,6 +259,7 @@ public:
     }
 
     void prefetch(int sheet, Point p) const { slot_.prefetch(cellKey(sheet, cellOf(p.x), cellOf(p.y))); }
+    void release() { *this = SegmentGrid(); }
 
     template <typename F>
     void forEachCandidate(int sheet, Point p, F&& f) const {
@@ -417,24 +461,29 @@ void buildNets(Schematic& s) {
 
     // 1. Wires and buses.
     // The point map outgrows the CPU caches on a big design, so each lookup is
-    // announced a few wires ahead.
-    constexpr size_t kAhead = 8;
-    std::vector<PointKey> wire_keys(s.wires.size() * 2);
-    for (size_t i = 0; i < s.wires.size(); ++i) {
-        wire_keys[2 * i] = PointMap::keyOf(s.wires[i].sheet, s.wires[i].a);
-        wire_keys[2 * i + 1] = PointMap::keyOf(s.wires[i].sheet, s.wires[i].b);
-    }
+    // announced a few wires ahead. Keys are made when announced and kept only
+    // until used, in a ring of kRing.
+    constexpr size_t kAhead = 8, kRing = 16;
+    static_assert(kAhead < kRing);
+    std::array<PointKey, 2 * kRing> wire_keys;
+    auto wireKeys = [&](size_t i) {
+        wire_keys[2 * (i % kRing)] = PointMap::keyOf(s.wires[i].sheet, s.wires[i].a);
+        wire_keys[2 * (i % kRing) + 1] = PointMap::keyOf(s.wires[i].sheet, s.wires[i].b);
+    };
+    for (size_t i = 0; i < kAhead && i < s.wires.size(); ++i) wireKeys(i);
     std::vector<int> wire_node(s.wires.size());
     for (size_t i = 0; i < s.wires.size(); ++i) {
         const Wire& w = s.wires[i];
         if (i + kAhead < s.wires.size()) {
-            const PointMap& ahead = s.wires[i + kAhead].bus ? bus_points : points;
-            ahead.prefetch(wire_keys[2 * (i + kAhead)]);
-            ahead.prefetch(wire_keys[2 * (i + kAhead) + 1]);
+            const size_t j = i + kAhead;
+            wireKeys(j);
+            const PointMap& ahead = s.wires[j].bus ? bus_points : points;
+            ahead.prefetch(wire_keys[2 * (j % kRing)]);
+            ahead.prefetch(wire_keys[2 * (j % kRing) + 1]);
         }
         PointMap& map = w.bus ? bus_points : points;
-        const int a = map.node(wire_keys[2 * i]);
-        const int b = map.node(wire_keys[2 * i + 1]);
+        const int a = map.node(wire_keys[2 * (i % kRing)]);
+        const int b = map.node(wire_keys[2 * (i % kRing) + 1]);
         uf.unite(a, b);
         wire_node[i] = a;
         (w.bus ? bus_grid : wire_grid).add(w, static_cast<int>(i));
@@ -445,12 +494,13 @@ void buildNets(Schematic& s) {
     // 2. Junctions, no-connect markers, labels.
     // Each item's map lookup is announced a few items ahead, as for wires.
     auto nodesOf = [&](const auto& items, auto&& mapOf) {
-        std::vector<PointKey> keys(items.size());
-        for (size_t i = 0; i < items.size(); ++i) keys[i] = PointMap::keyOf(items[i].sheet, items[i].position);
+        std::array<PointKey, kRing> keys;
+        auto keyOf = [&](size_t i) { return keys[i % kRing] = PointMap::keyOf(items[i].sheet, items[i].position); };
+        for (size_t i = 0; i < kAhead && i < items.size(); ++i) keyOf(i);
         std::vector<int> nodes(items.size());
         for (size_t i = 0; i < items.size(); ++i) {
-            if (i + kAhead < items.size()) mapOf(i + kAhead).prefetch(keys[i + kAhead]);
-            nodes[i] = mapOf(i).node(keys[i]);
+            if (i + kAhead < items.size()) mapOf(i + kAhead).prefetch(keyOf(i + kAhead));
+            nodes[i] = mapOf(i).node(keys[i % kRing]);
         }
         return nodes;
     };
@@ -474,23 +524,31 @@ void buildNets(Schematic& s) {
     std::vector<LoosePin> loose_nc_pins;                   // no-connect pins that met nothing at their point
     std::vector<std::pair<int, int>> nc_pins;              // (component, pin) of every no-connect pin
     std::unordered_map<std::string_view, int> rail_nodes;  // saves building a key per power pin
-    std::vector<PointKey> pin_keys(pin_total);
     std::vector<std::string_view> pin_rail(pin_total);
-    for (size_t ci = 0; ci < s.components.size(); ++ci)
-        for (size_t pi = 0; pi < s.components[ci].pins.size(); ++pi)
-            pin_keys[pin_base[ci] + pi] = PointMap::keyOf(s.components[ci].sheet, s.components[ci].pins[pi].position);
+    // The pin kAhead pins further on, whose key is made and announced next.
+    std::array<PointKey, kRing> pin_keys;
+    size_t ahead_c = 0, ahead_p = 0;
+    auto nextPinKey = [&](size_t flat) {
+        while (s.components[ahead_c].pins.size() <= ahead_p) {
+            ahead_p = 0;
+            ++ahead_c;
+        }
+        const Component& c = s.components[ahead_c];
+        return pin_keys[flat % kRing] = PointMap::keyOf(c.sheet, c.pins[ahead_p++].position);
+    };
+    for (size_t flat = 0; flat < kAhead && flat < pin_total; ++flat) nextPinKey(flat);
     for (size_t ci = 0; ci < s.components.size(); ++ci) {
         const Component& c = s.components[ci];
         for (size_t pi = 0; pi < c.pins.size(); ++pi) {
             const Pin& p = c.pins[pi];
             const size_t flat = pin_base[ci] + pi;
-            if (flat + kAhead < pin_total) points.prefetch(pin_keys[flat + kAhead]);
+            if (flat + kAhead < pin_total) points.prefetch(nextPinKey(flat + kAhead));
             int node;
             if (std::string_view(p.type) == PinType::NoConnect) {
                 node = uf.make();
                 nc_pins.push_back({static_cast<int>(ci), static_cast<int>(pi)});
             } else {
-                node = points.node(pin_keys[flat]);
+                node = points.node(pin_keys[flat % kRing]);
             }
             pin_node[flat] = node;
             const std::string_view rail = powerNameOf(s, c, p);
@@ -531,6 +589,11 @@ void buildNets(Schematic& s) {
     for (const LoosePin& lp : loose_nc_pins)  // at the rounded point, like every point of the map
         joinInteriors(wire_grid, lp.sheet, fromKey(PointMap::keyOf(lp.sheet, lp.position)), lp.node);
     for (const auto& [key, node] : bus_points.points()) joinInteriors(bus_grid, key.sheet, fromKey(key), node);
+    // Nothing is looked up by position any more: the memory goes to the nets built next.
+    points.release();
+    bus_points.release();
+    wire_grid.release();
+    bus_grid.release();
 
     // 6. Labels by scope.
     std::unordered_map<std::string, std::vector<int>> sheet_pins;  // child sheet + text -> sheet-pin labels

@@ -1,5 +1,6 @@
 #include "formats/kicad_loader.h"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -270,17 +271,17 @@ void readTitleBlock(Schematic& s, SExpr tb) {
 }
 
 void readSymbolInstances(KicadLoadContext& ctx, SExpr list) {
+    size_t rows = 0, bytes = 0;
     forArgs(list, [&](SExpr p) {
         if (!p.is_list() || p.head() != "path") return;
-        const std::string_view path = p.view(1);
-        const size_t cut = path.rfind('/');
-        const std::string_view key = cut == std::string_view::npos ? path : path.substr(cut + 1);
-        KicadInstance inst;
-        SExpr ref = p.find("reference");
-        inst.reference = ref ? ref.str(1) : std::string();
-        if (SExpr u = p.find("unit")) inst.unit = toInt(num(u, 1, 0));
-        ctx.instance_refs[std::string(key)] = inst.reference;
-        ctx.instance_paths[std::string(path)] = std::move(inst);
+        ++rows;
+        bytes += p.view(1).size() + p.find("reference").view(1).size();
+    });
+    ctx.instances.reserve(rows, bytes);
+    forArgs(list, [&](SExpr p) {
+        if (!p.is_list() || p.head() != "path") return;
+        SExpr u = p.find("unit");
+        ctx.instances.add(p.view(1), p.find("reference").view(1), u ? toInt(num(u, 1, 0)) : 0);
     });
 }
 
@@ -446,7 +447,11 @@ void reserveFor(Schematic& s, SExpr root) {
         else if (h == "label" || h == "global_label" || h == "hierarchical_label")
             ++labels;
     });
-    s.components.reserve(s.components.size() + symbols);
+    // A hierarchy adds its sheets' components one sheet at a time: grow by half at least, so
+    // the records are not moved once per sheet.
+    const size_t components = s.components.size() + symbols;
+    if (components > s.components.capacity())
+        s.components.reserve(std::max(components, s.components.capacity() + s.components.capacity() / 2));
     s.wires.reserve(s.wires.size() + wires);
     s.junctions.reserve(s.junctions.size() + junctions);
     s.no_connects.reserve(s.no_connects.size() + ncs);
@@ -454,6 +459,73 @@ void reserveFor(Schematic& s, SExpr root) {
 }
 
 }  // namespace
+
+void KicadInstanceTable::reserve(size_t rows, size_t text_bytes) {
+    rows_.reserve(rows);
+    text_.reserve(text_bytes);
+    size_t slots = 16;
+    while (slots * 7 < rows * 10) slots *= 2;
+    by_path_.slots.assign(slots, 0);
+    by_uuid_.slots.assign(slots, 0);
+}
+
+template <typename Key>
+size_t KicadInstanceTable::slotOf(const Index& index, std::string_view key, Key keyOf) const {
+    const size_t mask = index.slots.size() - 1;
+    size_t i = std::hash<std::string_view>{}(key)&mask;
+    while (index.slots[i] != 0 && keyOf(rows_[index.slots[i] - 1]) != key) i = (i + 1) & mask;
+    return i;
+}
+
+template <typename Key>
+void KicadInstanceTable::enter(Index& index, uint32_t row, Key keyOf) {
+    if ((index.used + 1) * 10 > index.slots.size() * 7) {
+        Index bigger;
+        bigger.slots.assign(std::max<size_t>(16, index.slots.size() * 2), 0);
+        for (uint32_t slot : index.slots)
+            if (slot != 0) {
+                bigger.slots[slotOf(bigger, keyOf(rows_[slot - 1]), keyOf)] = slot;
+                ++bigger.used;
+            }
+        index = std::move(bigger);
+    }
+    uint32_t& slot = index.slots[slotOf(index, keyOf(rows_[row]), keyOf)];
+    if (slot == 0) ++index.used;
+    slot = row + 1;  // a later row with the same key replaces the earlier one
+}
+
+void KicadInstanceTable::add(std::string_view path, std::string_view reference, int unit) {
+    const size_t cut = path.rfind('/');
+    Row r{};
+    r.path = static_cast<uint32_t>(text_.size());
+    r.path_size = static_cast<uint32_t>(path.size());
+    r.uuid_size = static_cast<uint32_t>(cut == std::string_view::npos ? path.size() : path.size() - cut - 1);
+    text_ += path;
+    r.reference = static_cast<uint32_t>(text_.size());
+    r.reference_size = static_cast<uint32_t>(reference.size());
+    text_ += reference;
+    r.unit = unit;
+    rows_.push_back(r);
+    const uint32_t row = static_cast<uint32_t>(rows_.size() - 1);
+    enter(by_path_, row, [this](const Row& x) { return pathOf(x); });
+    enter(by_uuid_, row, [this](const Row& x) { return uuidOf(x); });
+}
+
+std::optional<KicadInstance> KicadInstanceTable::byPath(std::string_view path) const {
+    if (by_path_.slots.empty()) return std::nullopt;
+    const uint32_t slot = by_path_.slots[slotOf(by_path_, path, [this](const Row& x) { return pathOf(x); })];
+    if (slot == 0) return std::nullopt;
+    const Row& r = rows_[slot - 1];
+    return KicadInstance{std::string_view(text_).substr(r.reference, r.reference_size), r.unit};
+}
+
+std::optional<std::string_view> KicadInstanceTable::referenceOf(std::string_view symbol_uuid) const {
+    if (by_uuid_.slots.empty()) return std::nullopt;
+    const uint32_t slot = by_uuid_.slots[slotOf(by_uuid_, symbol_uuid, [this](const Row& x) { return uuidOf(x); })];
+    if (slot == 0) return std::nullopt;
+    const Row& r = rows_[slot - 1];
+    return std::string_view(text_).substr(r.reference, r.reference_size);
+}
 
 std::string unescapeKicadText(std::string_view text) {
     std::string s(text);
@@ -588,6 +660,7 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
     bool haveBodyStyle = false;
     int referenceField = -1;
     SExpr instances;
+    c.fields.reserve(3);  // Reference, Value and Footprint, the fields every placed symbol has
     forArgs(list, [&](SExpr e) {
         if (!e.is_list()) return;
         const std::string_view h = e.head();
@@ -654,6 +727,7 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
             }
         }
     });
+    if (c.fields.capacity() > c.fields.size()) c.fields.shrink_to_fit();
     c.lib_id = std::string(lib_id.empty() ? lib_name : lib_id);
     c.body_style = toInt(haveBodyStyle ? body_style : convert);
 
@@ -674,17 +748,17 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
             });
         });
     }
-    if (!resolved && !ctx.instance_paths.empty() && !c.uuid.empty()) {
+    if (!resolved && !ctx.instances.empty() && !c.uuid.empty()) {
         // KiCad 6 keys its root-level table by the path below the root.
         const std::string_view ip = ctx.instance_path;
         const size_t second = ip.size() > 1 ? ip.find('/', 1) : std::string_view::npos;
         std::string key(second == std::string_view::npos ? std::string_view() : ip.substr(second));
         key += '/';
         key += c.uuid;
-        auto it = ctx.instance_paths.find(key);
-        if (it != ctx.instance_paths.end() && !it->second.reference.empty()) {
-            c.reference = it->second.reference;
-            if (it->second.unit != 0) c.unit = it->second.unit;
+        const std::optional<KicadInstance> row = ctx.instances.byPath(key);
+        if (row && !row->reference.empty()) {
+            c.reference = std::string(row->reference);
+            if (row->unit != 0) c.unit = row->unit;
             resolved = true;
         }
     }
@@ -710,8 +784,8 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
                 c.reference = std::move(fallback);
         }
         if ((c.reference.empty() || c.reference.back() == '?') && !c.uuid.empty()) {
-            auto it = ctx.instance_refs.find(c.uuid);
-            if (it != ctx.instance_refs.end()) c.reference = it->second;
+            if (const std::optional<std::string_view> ref = ctx.instances.referenceOf(c.uuid))
+                c.reference = std::string(*ref);
         }
     }
     if (referenceField >= 0 && !c.reference.empty()) c.fields[referenceField].text = c.reference;
@@ -742,7 +816,9 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
     auto chosen = [&](int unit, int style) {
         return (unit == 0 || unit == c.unit) && (style == 0 || style == c.body_style);
     };
-    c.graphics.reserve(lib->graphics.size());
+    // A multi-unit library symbol holds every unit's items: a placed unit takes only its own.
+    c.graphics.reserve(std::count_if(lib->graphics.begin(), lib->graphics.end(),
+                                     [&](const GraphicItem& g) { return chosen(g.unit, g.body_style); }));
     for (const GraphicItem& g : lib->graphics) {
         if (!chosen(g.unit, g.body_style)) continue;
         GraphicItem placed = g;
@@ -750,7 +826,8 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
         if (placed.kind == Text) placed.angle = placedTextAngle(place, g.angle);
         c.graphics.push_back(std::move(placed));
     }
-    c.pins.reserve(lib->pins.size());
+    c.pins.reserve(std::count_if(lib->pins.begin(), lib->pins.end(),
+                                 [&](const LibPin& lp) { return chosen(lp.unit, lp.body_style); }));
     for (const LibPin& lp : lib->pins) {
         if (!chosen(lp.unit, lp.body_style)) continue;
         Pin pin = placePin(lp, place);
@@ -840,8 +917,8 @@ void readSheetSymbol(KicadLoadContext& ctx, SExpr item, const std::string& path,
     ctx.open_files.push_back(std::move(key));
     ++ctx.depth;
     try {
-        SExprTree tree = parseSExpr(data.owner, data.bytes);
-        loadKicadSheetTree(ctx, tree.root(), readPath, childIndex);
+        const SExprOutline file = outlineSExpr(data.owner, data.bytes);
+        loadKicadSheetItems(ctx, file, readPath, childIndex);
     } catch (const std::runtime_error& e) {
         s.warnings.push_back("Sheet '" + readPath + "': " + e.what());
     }
@@ -852,34 +929,49 @@ void readSheetSymbol(KicadLoadContext& ctx, SExpr item, const std::string& path,
 
 }  // namespace
 
-void loadKicadSheetTree(KicadLoadContext& ctx, SExpr root, const std::string& path, int sheet_index) {
+void loadKicadSheetItems(KicadLoadContext& ctx, const SExprOutline& file, const std::string& path, int sheet_index) {
     Schematic& s = *ctx.schematic;
+    const SExpr root = file.root();
     if (root.head() != "kicad_sch") {
         s.warnings.push_back("Sheet '" + path + "' is not a kicad_sch file");
         return;
     }
+    const SExprTree uuid = file.parseFirst("uuid");
     if (sheet_index == 0) {
-        ctx.root_uuid = root.find("uuid").str(1);
+        ctx.root_uuid = uuid.root().str(1);
         ctx.instance_path = "/" + ctx.root_uuid;
         ctx.open_files.assign(1, normalisedPath(path));
-        if (SExpr tb = root.find("title_block")) readTitleBlock(s, tb);
-        if (SExpr si = root.find("symbol_instances")) readSymbolInstances(ctx, si);
+        if (const SExprTree tb = file.parseFirst("title_block"); tb.root()) readTitleBlock(s, tb.root());
+        if (const SExprTree si = file.parseFirst("symbol_instances"); si.root()) readSymbolInstances(ctx, si.root());
     }
     {
         Sheet& sheet = s.sheets[sheet_index];
-        sheet.uuid = root.find("uuid").str(1);
-        sheet.paper = root.find("paper").str(1);
+        sheet.uuid = uuid.root().str(1);
+        sheet.paper = file.parseFirst("paper").root().str(1);
         sheet.version = 0;
-        if (SExpr v = root.find("version")) {
-            const double n = num(v, 1, 0);
+        if (const SExprTree v = file.parseFirst("version"); v.root()) {
+            const double n = num(v.root(), 1, 0);
             sheet.version = n > 0 && n < 9e18 ? static_cast<long long>(n) : 0;
         }
     }
-    if (SExpr lib = root.find("lib_symbols")) readLibSymbols(s, lib);
+    if (const SExprTree lib = file.parseFirst("lib_symbols"); lib.root()) readLibSymbols(s, lib.root());
     reserveFor(s, root);
 
-    forArgs(root, [&](SExpr c) {
-        if (!c.is_list()) return;
+    // Items are parsed one at a time, so the tree of the whole file never exists.
+    auto forItems = [&file](auto&& wanted, auto&& f) {
+        for (size_t i = 1; i < file.size(); ++i) {
+            const SExpr item = file.item(i);
+            if (!item.is_list() || !wanted(item.head())) continue;
+            const SExprTree tree = file.parse(i);
+            f(tree.root());
+        }
+    };
+    auto drawing = [](std::string_view h) {
+        return h == "polyline" || h == "rectangle" || h == "circle" || h == "arc" || h == "bezier";
+    };
+    // The large sections read above need not be parsed again.
+    auto firstPass = [&](std::string_view h) { return h != "lib_symbols" && h != "symbol_instances" && !drawing(h); };
+    forItems(firstPass, [&](SExpr c) {
         const std::string_view h = c.head();
         if (h == "wire" || h == "bus") {
             readWire(s, c, h == "bus", sheet_index);
@@ -909,10 +1001,8 @@ void loadKicadSheetTree(KicadLoadContext& ctx, SExpr root, const std::string& pa
         }
     });
 
-    forArgs(root, [&](SExpr c) {
-        if (!c.is_list()) return;
+    forItems(drawing, [&](SExpr c) {
         const std::string_view h = c.head();
-        if (h != "polyline" && h != "rectangle" && h != "circle" && h != "arc" && h != "bezier") return;
         GraphicItem g;
         if (!readDrawingItem(c, h, g)) return;
         g.unit = sheet_index;
@@ -923,8 +1013,8 @@ void loadKicadSheetTree(KicadLoadContext& ctx, SExpr root, const std::string& pa
 
 void loadKicadSheet(KicadLoadContext& ctx, std::string_view text, const std::string& path, int sheet_index) {
     try {
-        SExprTree tree = parseSExpr(nullptr, text);
-        loadKicadSheetTree(ctx, tree.root(), path, sheet_index);
+        const SExprOutline file = outlineSExpr(nullptr, text);
+        loadKicadSheetItems(ctx, file, path, sheet_index);
     } catch (const std::runtime_error& e) {
         ctx.schematic->warnings.push_back("Sheet '" + path + "': " + e.what());
     }

@@ -4,8 +4,8 @@
 // net builder. Problems inside the design become warnings, never failures.
 #pragma once
 
-#include <map>
-#include <set>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,8 +17,46 @@ namespace nl {
 
 // Reference and unit a design records for one symbol at one instance path.
 struct KicadInstance {
-    std::string reference;
+    std::string_view reference;
     int unit = 0;  // 0 = not recorded
+};
+
+// The root's symbol_instances table (KiCad 6): whole instance paths
+// ("/<sheet uuid>.../<symbol uuid>") with their reference and unit, looked up
+// by the whole path or by the symbol uuid (the path's last step). A big design
+// lists every placed symbol here, so the rows share one text buffer and are
+// found through two hash indexes of row numbers; of rows with the same key,
+// the last one added counts.
+class KicadInstanceTable {
+public:
+    void reserve(size_t rows, size_t text_bytes);
+    void add(std::string_view path, std::string_view reference, int unit);
+    bool empty() const { return rows_.empty(); }
+    std::optional<KicadInstance> byPath(std::string_view path) const;
+    std::optional<std::string_view> referenceOf(std::string_view symbol_uuid) const;
+
+private:
+    struct Row {
+        uint32_t path, path_size, uuid_size, reference, reference_size;
+        int unit;
+    };
+    std::string_view pathOf(const Row& r) const { return std::string_view(text_).substr(r.path, r.path_size); }
+    std::string_view uuidOf(const Row& r) const {
+        return std::string_view(text_).substr(r.path + r.path_size - r.uuid_size, r.uuid_size);
+    }
+    // Open addressing over row number + 1 (0 = empty slot).
+    struct Index {
+        std::vector<uint32_t> slots;
+        size_t used = 0;
+    };
+    // The slot holding `key`, or the empty slot where it would go.
+    template <typename Key>
+    size_t slotOf(const Index& index, std::string_view key, Key keyOf) const;
+    template <typename Key>
+    void enter(Index& index, uint32_t row, Key keyOf);
+    std::string text_;
+    std::vector<Row> rows_;  // in the order added
+    Index by_path_, by_uuid_;
 };
 
 // One per opened design, alive for the duration of the load.
@@ -26,10 +64,8 @@ struct KicadLoadContext {
     Schematic* schematic = nullptr;
     std::string root_dir;   // directory of the root file, with its trailing separator
     std::string root_uuid;  // top-level uuid of the root file
-    // symbol uuid -> reference, from the root's symbol_instances (KiCad 6)
-    std::map<std::string, std::string> instance_refs;
-    // whole instance path ("/<sheet uuid>.../<symbol uuid>") -> reference and unit
-    std::map<std::string, KicadInstance, std::less<>> instance_paths;
+    // From the root's symbol_instances (KiCad 6).
+    KicadInstanceTable instances;
     int depth = 0;  // sub-sheet loads in progress
 
     // Instance path of the sheet being read: "/" + root uuid, then one
@@ -44,8 +80,8 @@ struct KicadLoadContext {
 // Reads the sheet file whose content is `text` as sheet `sheet_index` (already
 // appended to context.schematic->sheets).
 void loadKicadSheet(KicadLoadContext& context, std::string_view text, const std::string& path, int sheet_index);
-// The same from a parsed tree (the root, which the caller has parsed already).
-void loadKicadSheetTree(KicadLoadContext& context, SExpr root, const std::string& path, int sheet_index);
+// The same from the outline of the file (the root, which the caller has read already).
+void loadKicadSheetItems(KicadLoadContext& context, const SExprOutline& file, const std::string& path, int sheet_index);
 
 // The whole file as bytes; `ok` is set only when it could be opened and read.
 std::string readTextFile(const std::string& path, bool& ok);

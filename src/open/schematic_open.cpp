@@ -20,33 +20,9 @@ void fail(std::string* error, std::string message) {
     if (error) *error = std::move(message);
 }
 
-}  // namespace
-
-std::shared_ptr<Schematic> openSchematicFile(const std::string& path, std::string* error) {
-    FileData data;
-    if (!readWholeFile(path, data)) {
-        fail(error, "Cannot read file: " + path);
-        return nullptr;
-    }
-    expectHeapGrowth(data.bytes.size() * kHeapPerFileByte);
-    // `data` keeps the bytes mapped for the whole load.
-    return loadSchematicText(data.bytes, path, error);
-}
-
-std::shared_ptr<Schematic> loadSchematicText(std::string_view text, const std::string& path, std::string* error) {
-    const std::string_view head = text.substr(0, kSniffBytes);
-    auto has = [&](std::string_view marker) { return head.find(marker) != std::string_view::npos; };
-    if (has("(kicad_sch")) return loadKicadSchematic(text, path, error);
-    if (has("<eagle") || has("<?xml")) return loadEagleSchematic(text, path, error);
-    if (has("EESchema Schematic File")) {
-        fail(error, "Legacy KiCad 5 .sch files are not supported yet. Open it in KiCad 6+ and save it as .kicad_sch.");
-        return nullptr;
-    }
-    fail(error, "Unrecognised schematic format (expected KiCad .kicad_sch or Eagle XML .sch)");
-    return nullptr;
-}
-
-std::shared_ptr<Schematic> loadKicadSchematic(std::string_view text, const std::string& path, std::string* error) {
+// `file`, when given, holds `text`: it is let go as soon as the design no longer points into it.
+std::shared_ptr<Schematic> loadKicad(std::string_view text, FileData* file, const std::string& path,
+                                     std::string* error) {
     try {
         auto s = std::make_shared<Schematic>();
         s->format = "kicad";
@@ -56,24 +32,27 @@ std::shared_ptr<Schematic> loadKicadSchematic(std::string_view text, const std::
         root.name = "Root";
         root.file = cut == std::string::npos ? path : path.substr(cut + 1);
         s->sheets.push_back(root);
+        {
+            // What only loading needs (the outline, the instance tables) ends with this block.
+            KicadLoadContext ctx;
+            ctx.schematic = s.get();
+            ctx.root_dir = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 
-        KicadLoadContext ctx;
-        ctx.schematic = s.get();
-        ctx.root_dir = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-
-        SExprTree tree;
-        try {
-            // The caller keeps `text` alive for the whole load, so the tree may point into it.
-            tree = parseSExpr(nullptr, text);
-        } catch (const std::runtime_error& e) {
-            fail(error, std::string("Parse error: ") + e.what());
-            return nullptr;
+            SExprOutline outline;
+            try {
+                // The caller keeps `text` alive for the whole load, so the outline may point into it.
+                outline = outlineSExpr(nullptr, text);
+            } catch (const std::runtime_error& e) {
+                fail(error, std::string("Parse error: ") + e.what());
+                return nullptr;
+            }
+            if (outline.root().head() != "kicad_sch") {
+                fail(error, "Not a KiCad schematic (expected (kicad_sch ...))");
+                return nullptr;
+            }
+            loadKicadSheetItems(ctx, outline, path, 0);
         }
-        if (tree.root().head() != "kicad_sch") {
-            fail(error, "Not a KiCad schematic (expected (kicad_sch ...))");
-            return nullptr;
-        }
-        loadKicadSheetTree(ctx, tree.root(), path, 0);
+        if (file) *file = FileData();
         if (s->title.empty()) s->title = s->sheets[0].file;
         computeComponentBounds(*s);
         buildNets(*s);
@@ -83,6 +62,40 @@ std::shared_ptr<Schematic> loadKicadSchematic(std::string_view text, const std::
         fail(error, "Out of memory while loading " + path);
         return nullptr;
     }
+}
+
+std::shared_ptr<Schematic> loadText(std::string_view text, FileData* file, const std::string& path,
+                                    std::string* error) {
+    const std::string_view head = text.substr(0, kSniffBytes);
+    auto has = [&](std::string_view marker) { return head.find(marker) != std::string_view::npos; };
+    if (has("(kicad_sch")) return loadKicad(text, file, path, error);
+    if (has("<eagle") || has("<?xml")) return loadEagleSchematic(text, path, error);
+    if (has("EESchema Schematic File")) {
+        fail(error, "Legacy KiCad 5 .sch files are not supported yet. Open it in KiCad 6+ and save it as .kicad_sch.");
+        return nullptr;
+    }
+    fail(error, "Unrecognised schematic format (expected KiCad .kicad_sch or Eagle XML .sch)");
+    return nullptr;
+}
+
+}  // namespace
+
+std::shared_ptr<Schematic> openSchematicFile(const std::string& path, std::string* error) {
+    FileData data;
+    if (!readWholeFile(path, data)) {
+        fail(error, "Cannot read file: " + path);
+        return nullptr;
+    }
+    expectHeapGrowth(data.bytes.size() * kHeapPerFileByte);
+    return loadText(data.bytes, &data, path, error);
+}
+
+std::shared_ptr<Schematic> loadSchematicText(std::string_view text, const std::string& path, std::string* error) {
+    return loadText(text, nullptr, path, error);
+}
+
+std::shared_ptr<Schematic> loadKicadSchematic(std::string_view text, const std::string& path, std::string* error) {
+    return loadKicad(text, nullptr, path, error);
 }
 
 std::shared_ptr<Schematic> loadSampleSchematic() {

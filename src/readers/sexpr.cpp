@@ -3,6 +3,10 @@
 #include <cstring>
 #include <stdexcept>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "base/text.h"
 
 namespace nl {
@@ -15,6 +19,8 @@ constexpr int kMaxDepth = 2000;
 // parsing, and designs are opened one after another.
 thread_local std::vector<SExprTree::Node> spareNodes;
 constexpr size_t kMaxSpareNodes = size_t(8) << 20;
+// The parser's stack of open lists, kept for the next parse like the nodes.
+thread_local std::vector<uint32_t> openLists;
 
 inline bool isSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
@@ -29,6 +35,128 @@ struct AtomStops {
     }
 };
 constexpr AtomStops kAtomStops;
+
+// The first quote or backslash at or after `pos`, or `n`: where a string's plain run stops.
+size_t stringStop(const char* base, size_t pos, size_t n) {
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
+    for (; pos + 16 <= n; pos += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + pos));
+        const unsigned stops = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash))));
+        if (stops) return pos + static_cast<size_t>(__builtin_ctz(stops));
+    }
+#endif
+    while (pos < n && base[pos] != '"' && base[pos] != '\\') ++pos;
+    return pos;
+}
+
+// Skips the rest of a list that starts `depth` lists deep (the open lists,
+// itself included) from `pos`, a token's start, to just past its ")". It reads
+// by the parser's rules without storing anything: a quote opens a string only
+// where a token starts, and a backslash escapes only inside a string. Throws
+// what the parser would throw on the same bytes.
+class ListSkipper {
+public:
+    ListSkipper(const char* base, size_t n, size_t depth) : base_(base), n_(n), depth_(depth), outer_(depth - 1) {}
+
+    size_t skip(size_t pos) {
+        tokenStart_ = pos;
+#if defined(__SSE2__)
+        // Sixteen bytes at a time: only the bytes that matter in the current
+        // state (parentheses and quotes, or in a string quotes and backslashes)
+        // are visited, in order.
+        const __m128i open = _mm_set1_epi8('('), close = _mm_set1_epi8(')');
+        const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
+        while (pos + 16 <= n_) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base_ + pos));
+            const __m128i isOpen = _mm_cmpeq_epi8(v, open), isClose = _mm_cmpeq_epi8(v, close);
+            const unsigned quotes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, quote)));
+            if (!inString_ && quotes == 0) {
+                // Only parentheses: counted at once, unless in some order they could close
+                // the list or nest too deep, which is then found byte by byte.
+                const size_t in = countOf(isOpen), out = countOf(isClose);
+                if (depth_ > outer_ + out && depth_ + in <= static_cast<size_t>(kMaxDepth) + 1) {
+                    depth_ = depth_ + in - out;
+                    pos += 16;
+                    continue;
+                }
+            }
+            const unsigned parens = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(isOpen, isClose)));
+            const unsigned escapes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, backslash)));
+            size_t next = pos + 16;
+            unsigned todo = inString_ ? quotes | escapes : parens | quotes;
+            while (todo) {
+                const unsigned i = static_cast<unsigned>(__builtin_ctz(todo));
+                const size_t at = pos + i;
+                const unsigned later = ~((2u << i) - 1);  // the bits after i
+                todo &= later;
+                const char c = base_[at];
+                if (inString_ && c == '\\') {
+                    if (at + 1 >= n_) continue;  // a backslash at the very end is a plain one
+                    if (i == 15) {               // the byte it escapes opens the next block
+                        next = at + 2;
+                        break;
+                    }
+                    todo &= ~(2u << i);
+                    continue;
+                }
+                const bool wasString = inString_;
+                if (structural(at, c)) return at + 1;
+                if (inString_ != wasString) todo = (inString_ ? quotes | escapes : parens | quotes) & later;
+            }
+            pos = next;
+        }
+#endif
+        for (; pos < n_; ++pos) {
+            const char c = base_[pos];
+            if (inString_) {
+                if (c == '\\' && pos + 1 < n_)
+                    ++pos;
+                else if (c == '"')
+                    structural(pos, c);
+            } else if (c == '(' || c == ')' || c == '"') {
+                if (structural(pos, c)) return pos + 1;
+            }
+        }
+        throw std::runtime_error("unbalanced parenthesis");
+    }
+
+private:
+#if defined(__SSE2__)
+    // How many of the sixteen byte comparisons matched.
+    static size_t countOf(__m128i matches) {
+        const __m128i sums = _mm_sad_epu8(_mm_and_si128(matches, _mm_set1_epi8(1)), _mm_setzero_si128());
+        return static_cast<size_t>(_mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4));
+    }
+#endif
+
+    // Takes the parenthesis or quote at `at` (a closing quote when in a string);
+    // true when it closes the list being skipped.
+    bool structural(size_t at, char c) {
+        if (inString_) {
+            inString_ = false;
+            tokenStart_ = at + 1;
+            return false;
+        }
+        if (c == '(') {
+            if (depth_ > static_cast<size_t>(kMaxDepth)) throw std::runtime_error("nesting too deep");
+            ++depth_;
+            return false;
+        }
+        if (c == ')') return --depth_ == outer_;
+        const unsigned char before = static_cast<unsigned char>(base_[at - 1]);
+        if (at == tokenStart_ || isSpace(before) || before == '(' || before == ')') inString_ = true;
+        return false;  // else a quote inside an atom
+    }
+
+    const char* base_;
+    size_t n_;
+    size_t depth_;
+    size_t outer_;
+    size_t tokenStart_ = 0;  // after a string, the next byte starts a token
+    bool inString_ = false;
+};
 
 }  // namespace
 
@@ -46,45 +174,101 @@ public:
         t.src_ = text;
         t.nodes_.swap(spareNodes);
     }
-    static void parse(SExprTree& t) {
+
+    // With `items` given, only the first expression and its own children are
+    // stored (a child list keeps just its head), and each child's byte range is
+    // appended to `items`. Every byte is still read by the same rules, so the
+    // outline fails exactly where a full parse would.
+    template <bool Shallow>
+    static void parse(SExprTree& t, std::vector<SExprOutline::Item>* items) {
         const char* const base = t.src_.data();
         const size_t n = t.src_.size();
         if (n >= (size_t(1) << 32)) throw std::runtime_error("file too large");
         std::vector<SExprTree::Node>& nodes = t.nodes_;
         nodes.clear();
-        if (nodes.capacity() == 0) nodes.reserve(n / 5 + 16);
-        std::vector<uint32_t> open;  // indices of the lists not yet closed
+        // A full tree takes about one node per five bytes; an outline two per top-level item.
+        if (nodes.capacity() == 0) nodes.reserve((Shallow ? n / 256 : n / 5) + 16);
+        // Indices of the lists not yet closed; kNotStored for lists an outline skips.
+        std::vector<uint32_t>& open = openLists;
+        open.clear();
+        constexpr uint32_t kNotStored = ~uint32_t(0);
+        bool headPending = false;  // an outline's top-level list has had no child yet
+        // Only a token as long as the whole file can reach the length limit.
+        const bool checkLength = n > SExprTree::kLenMask;
         size_t pos = 0;
-        auto addAtom = [&](size_t off, size_t len, uint32_t flags) {
-            if (len > SExprTree::kLenMask) throw std::runtime_error("token too long");
-            nodes.push_back({static_cast<uint32_t>(off), flags | static_cast<uint32_t>(len)});
+        // Whether the token starting at `begin` is stored; records the top-level items.
+        auto keep = [&](size_t begin, bool atom) {
+            if constexpr (!Shallow) return true;
+            const size_t depth = open.size();
+            const bool head = atom && depth == 2 && headPending;
+            headPending = false;
+            if (depth == 1) {
+                items->push_back({static_cast<uint32_t>(nodes.size()), static_cast<uint32_t>(begin), 0});
+                return true;
+            }
+            return head;
+        };
+        auto endItem = [&](size_t end) {
+            if constexpr (Shallow)
+                if (open.size() == 1) items->back().end = static_cast<uint32_t>(end);
+        };
+        auto addAtom = [&](size_t off, size_t len, uint32_t flags, bool stored) {
+            if (checkLength && len > SExprTree::kLenMask) throw std::runtime_error("token too long");
+            if (stored) nodes.push_back({static_cast<uint32_t>(off), flags | static_cast<uint32_t>(len)});
         };
         for (;;) {
             while (pos < n && isSpace(static_cast<unsigned char>(base[pos]))) ++pos;
             if (pos >= n) throw std::runtime_error(open.empty() ? "unexpected end of file" : "unbalanced parenthesis");
             const char c = base[pos];
+            if constexpr (Shallow) {
+                // Past its head, the rest of an item is only read through.
+                if (open.size() == 2 && (!headPending || c == '(') && !checkLength) {
+                    headPending = false;
+                    pos = ListSkipper(base, n, open.size()).skip(pos);
+                    nodes[open.back()].a = static_cast<uint32_t>(nodes.size());
+                    open.pop_back();
+                    endItem(pos);
+                    continue;
+                }
+            }
             if (c == '(') {
                 if (open.size() > static_cast<size_t>(kMaxDepth)) throw std::runtime_error("nesting too deep");
-                open.push_back(static_cast<uint32_t>(nodes.size()));
-                nodes.push_back({0, SExprTree::kList});
+                const bool stored = open.empty() || keep(pos, false);
+                if (Shallow && open.size() == 1) headPending = true;
+                open.push_back(stored ? static_cast<uint32_t>(nodes.size()) : kNotStored);
+                if (stored) nodes.push_back({0, SExprTree::kList});
                 ++pos;
                 continue;
             }
             if (open.empty()) throw std::runtime_error("expected a list at top level");
             if (c == ')') {
-                nodes[open.back()].a = static_cast<uint32_t>(nodes.size());
+                if (open.back() != kNotStored) nodes[open.back()].a = static_cast<uint32_t>(nodes.size());
                 open.pop_back();
                 ++pos;
+                endItem(pos);
                 if (open.empty()) return;
                 continue;
             }
+            const size_t begin = pos;
+            const bool stored = keep(begin, true);
             if (c == '"') {
                 ++pos;
                 const size_t start = pos;
                 // Fast path: no backslash before the closing quote, so the text stays in the buffer.
-                while (pos < n && base[pos] != '"' && base[pos] != '\\') ++pos;
+                pos = stringStop(base, pos, n);
                 if (pos >= n || base[pos] == '"') {
-                    addAtom(start, pos - start, SExprTree::kQuoted);
+                    addAtom(start, pos - start, SExprTree::kQuoted, stored);
+                    if (pos < n) ++pos;
+                    endItem(pos);
+                    continue;
+                }
+                if (!stored) {
+                    size_t len = pos - start;
+                    while (pos < n && base[pos] != '"') {
+                        pos += base[pos] == '\\' && pos + 1 < n ? 2 : 1;
+                        ++len;
+                    }
+                    addAtom(0, len, 0, false);
                     if (pos < n) ++pos;
                     continue;
                 }
@@ -101,13 +285,14 @@ public:
                     }
                     t.escaped_.push_back(ch);
                 }
-                addAtom(off, t.escaped_.size() - off, SExprTree::kQuoted | SExprTree::kEscaped);
+                addAtom(off, t.escaped_.size() - off, SExprTree::kQuoted | SExprTree::kEscaped, true);
                 if (pos < n) ++pos;
+                endItem(pos);
                 continue;
             }
-            const size_t start = pos;
             while (pos < n && !kAtomStops.stop[static_cast<unsigned char>(base[pos])]) ++pos;
-            addAtom(start, pos - start, 0);
+            addAtom(begin, pos - begin, 0, stored);
+            endItem(pos);
         }
     }
 };
@@ -115,7 +300,7 @@ public:
 SExprTree parseSExpr(std::shared_ptr<const void> owner, std::string_view text) {
     SExprTree t;
     SExprParser::start(t, std::move(owner), text);
-    SExprParser::parse(t);
+    SExprParser::parse<false>(t, nullptr);
     return t;
 }
 
@@ -123,6 +308,27 @@ SExprTree parseSExpr(std::string text) {
     auto owned = std::make_shared<const std::string>(std::move(text));
     std::string_view view(*owned);
     return parseSExpr(std::shared_ptr<const void>(owned), view);
+}
+
+SExprOutline outlineSExpr(std::shared_ptr<const void> owner, std::string_view text) {
+    SExprOutline o;
+    SExprParser::start(o.tree_, std::move(owner), text);
+    SExprParser::parse<true>(o.tree_, &o.items_);
+    return o;
+}
+
+SExpr SExprOutline::item(size_t i) const { return i < items_.size() ? SExpr(&tree_, items_[i].node) : SExpr(); }
+
+SExprTree SExprOutline::parse(size_t i) const {
+    if (!item(i).is_list()) return SExprTree();
+    const Item& it = items_[i];
+    return parseSExpr(tree_.owner_, tree_.src_.substr(it.begin, it.end - it.begin));
+}
+
+SExprTree SExprOutline::parseFirst(std::string_view name) const {
+    for (size_t i = 1; i < items_.size(); ++i)
+        if (item(i).is_list() && item(i).head() == name) return parse(i);
+    return SExprTree();
 }
 
 // ---- accessors ----
@@ -166,8 +372,10 @@ SExpr SExpr::child(size_t i) const {
 }
 
 std::string_view SExpr::head() const {
-    SExpr c = child(0);
-    return c && !c.is_list() ? c.text() : std::string_view();
+    // A list's first child, when it has one, is the node right after it; loaders ask this of every list.
+    if (!is_list() || tree_->nodes_[index_].a == index_ + 1) return {};
+    const SExpr first(tree_, index_ + 1);
+    return first.is_list() ? std::string_view() : first.text();
 }
 
 SExpr SExpr::find(std::string_view name) const {

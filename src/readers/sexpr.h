@@ -85,6 +85,7 @@ public:
 private:
     friend class SExpr;
     friend class SExprParser;
+    friend class SExprOutline;
     std::shared_ptr<const void> owner_;  // keeps the text alive
     std::string_view src_;
     std::vector<Node> nodes_;
@@ -97,5 +98,39 @@ private:
 SExprTree parseSExpr(std::string text);
 // The same over a buffer kept alive by `owner` (a mapped file, say).
 SExprTree parseSExpr(std::shared_ptr<const void> owner, std::string_view text);
+
+// A file taken one top-level item at a time, so that a loader never holds the
+// tree of a whole large file. The outline keeps the first expression and its
+// children (the items), each child list holding nothing but its head atom;
+// parse(i) builds the full tree of item i when it is needed. The whole text is
+// read when the outline is made and fails exactly as parseSExpr would.
+class SExprOutline {
+public:
+    // The first expression; its children are the items, child i being item i.
+    SExpr root() const { return tree_.root(); }
+    size_t size() const { return items_.size(); }
+    // Item i as the outline keeps it (a list with only its head); null past the end.
+    SExpr item(size_t i) const;
+    // The full tree of item i; an empty tree when the item is an atom.
+    SExprTree parse(size_t i) const;
+    // The full tree of the first list after the head whose head is `name`, as
+    // SExpr::find would find it; an empty tree (null root) when there is none.
+    SExprTree parseFirst(std::string_view name) const;
+
+    struct Item {
+        uint32_t node;   // the item's node in the outline
+        uint32_t begin;  // its text: [begin, end) of the source
+        uint32_t end;
+    };
+
+private:
+    friend class SExprParser;
+    friend SExprOutline outlineSExpr(std::shared_ptr<const void> owner, std::string_view text);
+    SExprTree tree_;
+    std::vector<Item> items_;
+};
+
+// Outlines the first expression of `text`, kept alive by `owner`. Throws what parseSExpr throws.
+SExprOutline outlineSExpr(std::shared_ptr<const void> owner, std::string_view text);
 
 }  // namespace nl

@@ -121,6 +121,21 @@ TEST(Connectivity, WireEndsInteriorsAndGridCells) {
     EXPECT_EQ(d.net("R1").wires, (std::vector<int>{0, 1, 2}));
 }
 
+// Far more distinct points than the item counts suggest (every wire end its
+// own): the point map grows while it is filled and keeps every point's node.
+TEST(Connectivity, PointsBeyondTheFirstGuess) {
+    Design d;
+    for (int i = 0; i < 3000; ++i) d.wire({10.0 * i, 0}, {10.0 * i, 10});
+    d.r("R1", {0, 0});
+    d.r("R2", {0, 10});
+    d.r("R3", {20000, 0});
+    d.r("R4", {20000, 10});
+    d.r("R5", {20000, 5});  // on a wire's interior
+    d.r("R6", {5, 5});
+    EXPECT_EQ(d.groups("R1 R2 R3 R4 R5 R6"), "R1 R2 | R3 R4 R5 | R6");
+    EXPECT_EQ(d.s.nets.size(), 3000u + 6u + 1u);  // one a wire, each far pin, and R6 on nothing
+}
+
 TEST(Connectivity, LabelsBySheetScopeAndSheetPins) {
     Design d({0, 0});
     d.r("R1", {0, 0}, 0, Local, "A");

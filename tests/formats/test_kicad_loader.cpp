@@ -86,10 +86,11 @@ TEST(KicadLoader, LibrarySymbolsUnitsAndPlacement) {
     ASSERT_EQ(dual.graphics.size(), 1u);
     EXPECT_TRUE(dual.graphics[0].fill_background && dual.graphics[0].kind == Polygon);
 
-    // Unit 2 gets the common items and its own pin only.
+    // Unit 2 gets the common items and its own pin only, and keeps no room for the others'.
     const Component* u1 = byRef(*s, "U1");
     ASSERT_TRUE(u1);
     ASSERT_EQ(u1->pins.size(), 3u);
+    EXPECT_TRUE(u1->pins.capacity() == 3u && u1->graphics.capacity() == 1u && u1->fields.capacity() == 1u);
     EXPECT_EQ(u1->pins[0].number, "5");
     EXPECT_EQ(u1->graphics.size(), 1u);
     EXPECT_DOUBLE_EQ(u1->pins[0].position.x, 100 - 7.62);
@@ -250,6 +251,16 @@ TEST(KicadLoader, KiCad6InstanceTableAndLocalisedSheetNames) {
     int r5 = 0;
     for (const Component& c : s->components) r5 += c.reference == "R5";
     EXPECT_EQ(r5, 2);
+
+    // Of rows with the same key the last one in the file counts, by whole path and by uuid alike.
+    s = load(std::string(kDualLib) + R"(
+  (symbol (lib_id "Amp:Dual") (at 0 0 0) (unit 1) (uuid "a") (property "Reference" "U?" (at 0 0 0)))
+  (symbol (lib_id "Amp:Dual") (at 0 0 0) (unit 1) (uuid "b") (property "Reference" "U?" (at 0 0 0)))
+  (symbol_instances (path "/a" (reference "U1") (unit 1)) (path "/a" (reference "U2") (unit 2))
+    (path "/z/b" (reference "U3")) (path "/y/b" (reference "U4"))))");
+    ASSERT_TRUE(s);
+    EXPECT_TRUE(byRef(*s, "U2") && byRef(*s, "U2")->unit == 2 && !byRef(*s, "U1"));
+    EXPECT_TRUE(byRef(*s, "U4") && !byRef(*s, "U3"));
 }
 
 TEST(KicadLoader, HostileHierarchiesEndWithWarnings) {
@@ -283,7 +294,7 @@ TEST(KicadLoader, HostileHierarchiesEndWithWarnings) {
     t.write("r.kicad_sch", R"((kicad_sch (sheet (at 0 0) (size 1 1) (uuid "z")
       (property "Sheetfile" "bad.kicad_sch" (at 0 0 0))) (sheet (at 0 0) (size 1 1) (uuid "w")
       (property "Sheetfile" "notkicad.kicad_sch" (at 0 0 0)))))");
-    t.write("bad.kicad_sch", "(kicad_sch (wire (pts (xy 0 0)");
+    t.write("bad.kicad_sch", "(kicad_sch (junction (at 1 2)) (wire (pts (xy 0 0)");
     t.write("notkicad.kicad_sch", "(eagle)");
     s = openSchematicFile((t.dir / "r.kicad_sch").string(), &error);
     ASSERT_TRUE(s);
@@ -291,6 +302,7 @@ TEST(KicadLoader, HostileHierarchiesEndWithWarnings) {
     EXPECT_EQ(s->warnings[0], "Sheet '" + (t.dir / "bad.kicad_sch").string() + "': unbalanced parenthesis");
     EXPECT_EQ(s->warnings[1], "Sheet '" + (t.dir / "notkicad.kicad_sch").string() + "' is not a kicad_sch file");
     EXPECT_EQ(s->sheets.size(), 3u);
+    EXPECT_TRUE(s->junctions.empty());  // nothing of a sheet that breaks further on
 }
 
 TEST(KicadLoader, LabelsTextsAndUnescaping) {

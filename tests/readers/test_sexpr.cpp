@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "readers/sexpr.h"
 
@@ -97,4 +98,82 @@ TEST(SExprAccessors, FindSeesListsOnlyAfterTheHead) {
     SExprTree listHead = parseSExpr("((a) (a))");
     EXPECT_EQ(listHead.root().head(), "");
     EXPECT_EQ(listHead.root().findAll("a").size(), 1u);  // child 0 is never searched
+}
+
+namespace {
+
+// Atoms as A<text>/Q<text>, lists in parentheses: equal trees write equally.
+std::string written(SExpr e) {
+    if (!e.is_list()) return (e.quoted() ? "Q" : "A") + std::string(e.text()) + " ";
+    std::string out = "(";
+    for (SExpr c : e.children()) out += written(c);
+    return out + ")";
+}
+
+std::string outlineFailureOf(const std::string& text) {
+    try {
+        outlineSExpr(nullptr, text);
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+    return "";
+}
+
+}  // namespace
+
+// The outline reads every byte by the parser's rules: it fails where a full
+// parse fails, and each item parsed on its own is the full tree's child. The
+// long texts cross the sixteen-byte blocks the outline skips through.
+TEST(SExprOutline, AgreesWithTheFullParse) {
+    auto nested = [](int n) { return std::string(n, '(') + std::string(n, ')'); };
+    std::vector<std::string> texts = {
+        "(a (b \"x\\\"y\") c)",
+        "(k (v 1) \"str\" atom (\"quoted head\" 1) ((list head) 2) () (x (y (z))) (s \"(\" \")\" \"\\\\\"))",
+        "(a plain\"quote (b \") (c\" x) (d \"s\"\"t\" y\"z) (e \"\"))",  // quotes inside atoms, strings back to back
+        "(a (b \"x\\",                                                   // ends in a backslash inside a string
+        "(a (b \"never closed) (c))",
+        "",
+        "word",
+        "(a (b)",
+        "(a) ) (b",
+        nested(2001),
+        nested(2002),
+        "(r " + nested(1999) + ")",  // an item nested to the limit, counted in blocks
+        "(r " + nested(2001) + ")",
+        "(r (" + std::string(40, ')'),
+        "(r (x" + std::string(3000, '(') + "))",
+    };
+    // A backslash at every offset of a block, escaping a quote, a parenthesis or a backslash.
+    for (int at = 0; at < 20; ++at)
+        for (const char* escaped : {"\\\"", "\\(", "\\\\"})
+            texts.push_back("(r (s \"" + std::string(at, 'a') + escaped + "b)c\" (t)) (u \"" + std::string(at, ' ') +
+                            "\\\"\"(v) w)");
+    for (const std::string& text : texts) {
+        ASSERT_EQ(outlineFailureOf(text), failureOf(text)) << text;
+        if (!failureOf(text).empty()) continue;
+        const SExprTree full = parseSExpr(text);
+        const SExprOutline outline = outlineSExpr(nullptr, text);
+        size_t i = 0;
+        for (SExpr child : full.root().children()) {
+            const SExpr item = outline.item(i);
+            EXPECT_EQ(item.head(), child.head()) << text;
+            EXPECT_EQ(written(child.is_list() ? outline.parse(i).root() : item), written(child)) << text;
+            ++i;
+        }
+        EXPECT_EQ(outline.size(), i) << text;
+    }
+}
+
+TEST(SExprOutline, HoldsHeadsOnlyAndFindsLikeFind) {
+    const std::string text = "(k (a 1 (deep (deeper))) b (a 2) ((x) 3) (c \"q\"))";
+    const SExprOutline outline = outlineSExpr(nullptr, text);
+    ASSERT_EQ(outline.size(), 6u);
+    EXPECT_EQ(outline.item(1).childCount(), 1u);  // the head only, not what follows it
+    EXPECT_EQ(outline.item(4).childCount(), 0u);  // a list for a head is not kept
+    EXPECT_FALSE(outline.item(6));
+    EXPECT_DOUBLE_EQ(outline.parseFirst("a").root().num(1, 0), 1);
+    EXPECT_EQ(outline.parseFirst("c").root().str(1), "q");
+    EXPECT_FALSE(outline.parseFirst("k").root());  // child 0 is never searched
+    EXPECT_FALSE(outline.parseFirst("zzz").root());
+    EXPECT_FALSE(outline.parse(2).root());  // an atom has no tree of its own
 }

@@ -22,7 +22,7 @@ constexpr double kWheelStep = 1.15;
 constexpr double kMinWheelZoom = 0.15, kMaxWheelZoom = 80;
 constexpr double kMinFitZoom = 0.2, kMaxFitZoom = 60;
 constexpr double kPanStep = 0.1;  // of the canvas, per arrow key
-constexpr double kFindArea = 30;  // mm: the least a find shows around its hit
+constexpr double kFindArea = 60;  // mm: the least a find shows around its hit
 constexpr int kMaxProposedName = 259;
 
 const char* const kNoProvider =
@@ -266,6 +266,11 @@ void WindowController::refreshInspector() {
 
 std::string WindowController::sheetPath() const {
     return validIndex(sheet_, sheet_paths_.size()) ? sheet_paths_[sheet_] : std::string();
+}
+
+bool WindowController::hasParentSheet() const {
+    return schematic_ && validIndex(sheet_, schematic_->sheets.size()) &&
+           validIndex(schematic_->sheets[sheet_].parent, schematic_->sheets.size());
 }
 
 std::vector<std::string> WindowController::recentFiles() const {
@@ -697,8 +702,8 @@ void WindowController::find(const std::string& text, bool backwards) {
     highlight_ = hit.highlight;
     BBox area = hit.area;
     const double cx = (area.min_x + area.max_x) / 2, cy = (area.min_y + area.max_y) / 2;
-    const double hw = std::max((area.max_x - area.min_x) / 2 + 5, kFindArea / 2);
-    const double hh = std::max((area.max_y - area.min_y) / 2 + 5, kFindArea / 2);
+    const double hw = std::max((area.max_x - area.min_x) / 2 + 10, kFindArea / 2);
+    const double hh = std::max((area.max_y - area.min_y) / 2 + 10, kFindArea / 2);
     fitArea({cx - hw, cy - hh, cx + hw, cy + hh});
     refreshInspector();
     highlightChanged();

@@ -154,6 +154,8 @@ public:
     const std::vector<std::string>& sheetPaths() const { return sheet_paths_; }
     // The current sheet's path; empty with nothing open.
     std::string sheetPath() const;
+    // Whether ParentSheet has somewhere to go.
+    bool hasParentSheet() const;
     // The recent files as the menu lists them: newest first, at most max_recent.
     std::vector<std::string> recentFiles() const;
     const Highlight& highlight() const { return highlight_; }

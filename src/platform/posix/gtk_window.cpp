@@ -15,7 +15,7 @@
 
 #include "app/window_controller.h"
 #include "platform/posix/cairo_painter.h"
-#include "platform/posix/window_export.h"
+#include "platform/posix/window_cairo.h"
 
 namespace nl {
 
@@ -650,20 +650,8 @@ bool GtkShell::key(GdkEventKey* e) {
 // ---- the canvas
 
 void GtkShell::drawCanvas(cairo_t* cr) {
-    const Color bg = c_->background();
-    cairo_set_source_rgb(cr, bg.r, bg.g, bg.b);
-    cairo_paint(cr);
-    if (c_->hasSchematic()) {
-        cairo_save(cr);
-        cairo_scale(cr, c_->zoom(), c_->zoom());
-        cairo_translate(cr, -c_->originX(), -c_->originY());
-        {
-            CairoPainter painter(cr, c_->zoom());
-            c_->paint(painter);
-        }
-        cairo_restore(cr);
-        return;
-    }
+    paintCanvas(cr, *c_);
+    if (c_->hasSchematic()) return;
     // The invitation, centred in a band across the middle, in the desktop's own font at 16 pixels.
     const int w = gtk_widget_get_allocated_width(canvas_), h = gtk_widget_get_allocated_height(canvas_);
     PangoLayout* layout = gtk_widget_create_pango_layout(canvas_, WindowController::invitationText());

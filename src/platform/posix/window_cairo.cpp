@@ -1,4 +1,4 @@
-#include "platform/posix/window_export.h"
+#include "platform/posix/window_cairo.h"
 
 #if NETLOOM_HAVE_CAIRO
 
@@ -23,6 +23,21 @@ bool failed(cairo_status_t status, const std::string& path, std::string* error) 
 }
 
 }  // namespace
+
+void paintCanvas(cairo_t* cr, WindowController& c) {
+    const Color bg = c.background();
+    cairo_set_source_rgb(cr, bg.r, bg.g, bg.b);
+    cairo_paint(cr);
+    if (!c.hasSchematic()) return;
+    cairo_save(cr);
+    cairo_scale(cr, c.zoom(), c.zoom());
+    cairo_translate(cr, -c.originX(), -c.originY());
+    {
+        CairoPainter painter(cr, c.zoom());
+        c.paint(painter);
+    }
+    cairo_restore(cr);
+}
 
 bool writeSheetsPdf(const Schematic& s, const Settings& settings, const Highlight* highlight, const std::string& path,
                     std::string* error) {

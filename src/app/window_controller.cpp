@@ -764,21 +764,25 @@ void WindowController::startTurn(const std::string& text) {
         return result;
     };
     worker_ = std::thread([this, turn, text, backend] {
-        auto onEvent = [this](const ChatEvent& e) {
+        bool ended = false;
+        auto onEvent = [this, &ended](const ChatEvent& e) {
             if (e.kind == "text") push({"text", e.text, "", {}, {}, -1, nullptr});
             if (e.kind == "error") push({"error", e.text, "", {}, {}, -1, nullptr});
             if (e.kind == "tool_call")
                 push({"tool", "calling " + e.tool + "(" + dumpJson(e.args) + ")", "", {}, {}, -1, nullptr});
             if (e.kind == "done") push({"done", "", "", {}, {}, -1, nullptr});
+            ended = ended || e.kind == "done" || e.kind == "error";
         };
         try {
             AiChat chat(turn->settings.ai, turn->tools, backend);
             chat.send(conversation_, text, onEvent);
         } catch (const std::exception& e) {
-            push({"error", std::string("The assistant failed: ") + e.what(), "", {}, {}, -1, nullptr});
+            onEvent({"error", std::string("The assistant failed: ") + e.what(), "", nullptr, nullptr});
         } catch (...) {
-            push({"error", "The assistant failed.", "", {}, {}, -1, nullptr});
+            onEvent({"error", "The assistant failed.", "", nullptr, nullptr});
         }
+        // Whatever happened, the window gets its input back.
+        if (!ended) push({"done", "", "", {}, {}, -1, nullptr});
     });
 }
 

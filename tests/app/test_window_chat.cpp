@@ -3,6 +3,7 @@
 #include <deque>
 #include <future>
 #include <mutex>
+#include <stdexcept>
 
 #include "analysis/lookup.h"
 #include "app/window_controller.h"
@@ -134,6 +135,17 @@ TEST(WindowChat, SendWhileBusyIsIgnoredAndAnErrorEndsTheTurn) {
     EXPECT_NE(chat.entries().find("model not found"), std::string::npos);
     EXPECT_TRUE(chat.c->send("again"));  // idle once more
     ASSERT_TRUE(chat.turnEnds());
+
+    // A provider that throws instead of answering still ends the turn.
+    Chat thrown({});
+    WindowOptions o;
+    o.chat.post = [](const std::string&, const std::string&, const std::vector<std::string>&, int) -> HttpResponse {
+        throw std::runtime_error("socket gone");
+    };
+    WindowController c(thrown.shell, Settings{}, o);
+    ASSERT_TRUE(c.send("hello"));
+    ASSERT_TRUE(thrown.shell.pump(c, [&] { return !c.busy(); }));
+    EXPECT_TRUE(c.transcript().ends_with("Error: The assistant failed: socket gone\n\n")) << c.transcript();
 }
 
 TEST(WindowChat, ViewCommandsAreCheckedAgainstTheDesignShown) {

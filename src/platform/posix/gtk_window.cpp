@@ -358,11 +358,22 @@ void GtkShell::build(WindowController& controller) {
         window_, "drag-data-received",
         G_CALLBACK(+[](GtkWidget*, GdkDragContext*, gint, gint, GtkSelectionData* data, guint, guint, gpointer p) {
             gchar** uris = gtk_selection_data_get_uris(data);
-            if (uris && uris[0]) {
-                gchar* path = g_filename_from_uri(uris[0], nullptr, nullptr);
-                if (path) static_cast<GtkShell*>(p)->c_->openDropped(path);
-                g_free(path);
+            gchar* path = uris && uris[0] ? g_filename_from_uri(uris[0], nullptr, nullptr) : nullptr;
+            if (path) {
+                // Opened once the drag has ended: a load, or its error message, must not hold it up.
+                struct Drop {
+                    WindowController* c;
+                    std::string path;
+                };
+                g_idle_add(
+                    +[](gpointer d) -> gboolean {
+                        std::unique_ptr<Drop> drop(static_cast<Drop*>(d));
+                        drop->c->openDropped(drop->path);
+                        return G_SOURCE_REMOVE;
+                    },
+                    new Drop{static_cast<GtkShell*>(p)->c_, path});
             }
+            g_free(path);
             g_strfreev(uris);
         }),
         this);

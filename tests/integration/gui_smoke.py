@@ -5,8 +5,9 @@
 
 Starts `netloom sample` under Xvfb, clicks a pin and a component, wheels,
 switches tabs, activates an ERC row, chats with the fake chat-completions
-server, opens KiCad's `video` demo, enters a sub-sheet and comes back, uses
-Find, changes the theme in Settings and quits. What happened is read from the
+server, opens KiCad's `video` demo from the recent files (after one that is
+gone), enters a sub-sheet and comes back, uses Find, changes the theme in
+Settings and quits. What happened is read from the
 state trace the window writes (NETLOOM_UI_TRACE) and from screenshots whose
 pixels must show the highlight colour where a net lights up.
 
@@ -26,6 +27,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 SERVER = os.path.join(os.path.dirname(HERE), "fixtures", "fake_chat_server.py")
 VIDEO = "/usr/share/kicad/demos/video/video.kicad_sch"
+MISSING = "/nonexistent/gone.kicad_sch"
 HIGHLIGHT = (255, 204, 0)  # the dark theme's highlight colour
 NETLOOM = os.path.abspath(sys.argv[1])
 SHOTS = os.path.abspath(sys.argv[2] if len(sys.argv) > 2 else os.path.join(os.path.dirname(NETLOOM), "gui-smoke"))
@@ -125,6 +127,12 @@ class Window:
 
     def keys(self, *keys):
         self.xdotool("key", "--delay", 60, *keys)
+
+    def menu(self, *keys):
+        """Keys through menus: each one waits for the menu it opens to be up."""
+        for key in keys:
+            self.xdotool("key", key)
+            time.sleep(0.4)
 
     def type(self, text):
         self.xdotool("type", "--delay", 20, text)
@@ -245,14 +253,14 @@ def session(w, trace, has_video):
           "the TRIG_THR wire shows the highlight colour (%s)" % chat)
 
     if has_video:
-        # Open the video demo through the file dialog, enter a sub-sheet and come back.
-        w.keys("ctrl+o")
-        time.sleep(1.0)
-        w.keys("ctrl+l")  # the dialog's location entry, ready before the first character
+        # A recent file that is gone is dropped with a message; the video demo opens from the list.
+        w.menu("alt+f", "r", "Down", "Return")
+        e = trace.wait("the message about the missing file", lambda e: e["event"] == "message")
+        check(e and MISSING in e["text"], "the message names the missing file")
         time.sleep(0.5)
-        w.type(VIDEO)
-        time.sleep(0.3)
         w.keys("Return")
+        time.sleep(0.5)
+        w.menu("alt+f", "r", "Return")
         trace.wait("the video demo", lambda e: e["event"] == "document" and e["path"] == VIDEO, timeout=60)
         time.sleep(0.5)
         w.screenshot("video")
@@ -305,7 +313,7 @@ def main():
     server, base_url = start_server(tmp)
     trace = Trace(os.path.join(tmp, "trace.jsonl"))
     with open(os.path.join(tmp, "settings.json"), "w", encoding="utf-8") as f:
-        json.dump({"ai": {"base_url": base_url, "model": "test-model", "api_key": ""}}, f)
+        json.dump({"ai": {"base_url": base_url, "model": "test-model", "api_key": ""}, "recent": [VIDEO, MISSING]}, f)
     env = dict(os.environ, DISPLAY=display, NETLOOM_UI_TRACE=trace.path,
                NETLOOM_SETTINGS=os.path.join(tmp, "settings.json"), HOME=tmp, XDG_CONFIG_HOME=tmp,
                XDG_DATA_HOME=tmp, GDK_BACKEND="x11", NO_AT_BRIDGE="1", GSETTINGS_BACKEND="memory", GTK_THEME="Adwaita")

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include "settings/settings.h"
 
@@ -130,13 +131,25 @@ SceneIndex::SceneIndex(const Schematic& s, const Settings& settings)
         // The reference may carry a unit letter or two.
         for (const GraphicItem& f : c.fields)
             if (!f.points.empty()) addText(b, f.text + "AB", f.points[0], f.size, fs);
+        // The library symbol as the renderer finds it: by index, else by the part's lib_id.
+        int lib = c.lib_symbol;
+        if (lib < 0 || lib >= static_cast<int>(s.lib_symbols.size())) {
+            const auto it = s.lib_symbol_index.find(c.lib_id);
+            lib = it == s.lib_symbol_index.end() ? -1 : it->second;
+        }
+        const bool hasLib = lib >= 0 && lib < static_cast<int>(s.lib_symbols.size()) && s.lib_symbols[lib];
+        const double nameOffset = hasLib ? s.lib_symbols[lib]->pin_name_offset : 0.508;
         for (const Pin& p : c.pins) {
             b.add(p.position);
             b.add(p.end);
-            // Names stand off the inner end by the symbol's name offset, numbers sit on the pin.
-            addText(b, p.name, p.end, (p.name_size > 0 ? p.name_size : 0.9) + 2, fs);
-            addText(b, p.number, {(p.position.x + p.end.x) / 2, (p.position.y + p.end.y) / 2},
-                    p.number_size > 0 ? p.number_size : 0.8, fs);
+            // Names stand off the inner end into the body by the symbol's name offset (or sit on
+            // the pin's middle when it has none); numbers sit on the middle.
+            const Point middle{(p.position.x + p.end.x) / 2, (p.position.y + p.end.y) / 2};
+            const double a = p.angle * std::numbers::pi / 180;
+            const Point name =
+                nameOffset > 0 ? Point{p.end.x + nameOffset * std::cos(a), p.end.y + nameOffset * std::sin(a)} : middle;
+            addText(b, p.name, name, p.name_size > 0 ? p.name_size : 0.9, fs);
+            addText(b, p.number, middle, p.number_size > 0 ? p.number_size : 0.8, fs);
         }
         put(c.sheet, kComponent, i, b, width);
     }

@@ -6,7 +6,6 @@
 #if NETLOOM_HAVE_GTK
 
 #include <atomic>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -28,7 +27,6 @@ public:
     ~GtkShell() override;
     void build(WindowController& controller);
     void finish();
-    GtkWidget* window() const { return window_; }
 
     void changed(unsigned what) override;
     void showMessage(const std::string& title, const std::string& text, MessageIcon icon) override;

@@ -9,6 +9,7 @@ packages=(
   libcurl4-openssl-dev libgtk-3-dev libcairo2-dev
   librsvg2-bin time
   g++-mingw-w64-x86-64
+  xvfb xdotool imagemagick dpkg-dev
 )
 packages+=("$@")  # extra packages a caller needs (CI adds Wine)
 missing=()

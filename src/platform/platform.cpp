@@ -3,6 +3,9 @@
 #include <cstdio>
 
 #include "base/heap_reserve.h"
+#if NETLOOM_HAVE_GTK
+#include "platform/posix/gtk_window.h"
+#endif
 
 namespace nl {
 
@@ -15,10 +18,14 @@ void registerPlatformServices() {
 }
 
 WindowStarter platformWindowStarter() {
+#if NETLOOM_HAVE_GTK
+    return runGtkWindow;
+#else
     return [](int, char**) {
-        std::fputs("Error: not implemented yet\n", stderr);
+        std::fputs("Error: this build has no desktop window; the headless commands are listed by --help\n", stderr);
         return 1;
     };
+#endif
 }
 
 }  // namespace nl

@@ -5,6 +5,8 @@
 #include <limits>
 #include <numbers>
 
+#include "render/scene_index.h"
+
 namespace nl {
 
 namespace {
@@ -139,8 +141,8 @@ void drawShape(Painter& p, const GraphicItem& g) {
     }
 }
 
-void drawSheetDrawings(Painter& p, const Theme& t, const Schematic& s, int sheet) {
-    for (const GraphicItem& g : s.graphics) {
+void drawSheetDrawings(Painter& p, const Theme& t, const Schematic& s, int sheet, const SceneItems* only) {
+    for (const GraphicItem& g : picked(s.graphics, only, &SceneItems::graphics)) {
         if (g.unit != sheet) continue;
         p.setPen(t.sheet_drawing, orDefault(g.width, 0.1));
         if (g.fill_background)
@@ -152,9 +154,9 @@ void drawSheetDrawings(Painter& p, const Theme& t, const Schematic& s, int sheet
 }
 
 void drawSheetSymbols(Painter& p, const Settings& cfg, const Theme& t, const Schematic& s, int sheet,
-                      const Emphasis& em) {
+                      const Emphasis& em, const SceneItems* only) {
     const double fs = cfg.font_scale;
-    for (const SheetSymbol& sym : s.sheet_symbols) {
+    for (const SheetSymbol& sym : picked(s.sheet_symbols, only, &SceneItems::sheet_symbols)) {
         if (sym.sheet != sheet) continue;
         p.noBrush();
         p.setPen(t.sheet_symbol, 0.2);
@@ -180,8 +182,9 @@ void drawSheetSymbols(Painter& p, const Settings& cfg, const Theme& t, const Sch
     }
 }
 
-void drawWires(Painter& p, const Settings& cfg, const Theme& t, const Schematic& s, int sheet, const Emphasis& em) {
-    for (const Wire& w : s.wires) {
+void drawWires(Painter& p, const Settings& cfg, const Theme& t, const Schematic& s, int sheet, const Emphasis& em,
+               const SceneItems* only) {
+    for (const Wire& w : picked(s.wires, only, &SceneItems::wires)) {
         if (w.sheet != sheet) continue;
         double width = orDefault(w.width, 0.2 * cfg.wire_width);
         Color c = w.bus ? t.bus : t.wire;
@@ -198,8 +201,9 @@ void drawWires(Painter& p, const Settings& cfg, const Theme& t, const Schematic&
     }
 }
 
-void drawJunctionsAndMarkers(Painter& p, const Theme& t, const Schematic& s, int sheet, const Emphasis& em) {
-    for (const Junction& j : s.junctions) {
+void drawJunctionsAndMarkers(Painter& p, const Theme& t, const Schematic& s, int sheet, const Emphasis& em,
+                             const SceneItems* only) {
+    for (const Junction& j : picked(s.junctions, only, &SceneItems::junctions)) {
         if (j.sheet != sheet) continue;
         bool emph = em.netEmphasised(j.net);
         Color c = emph ? t.highlight : t.junction;
@@ -208,14 +212,14 @@ void drawJunctionsAndMarkers(Painter& p, const Theme& t, const Schematic& s, int
         p.noPen();
         p.drawCircle(j.position, emph ? 0.5 : 0.35);
     }
-    for (const NoConnect& n : s.no_connects) {
+    for (const NoConnect& n : picked(s.no_connects, only, &SceneItems::no_connects)) {
         if (n.sheet != sheet) continue;
         p.setPen(t.no_connect, 0.2);
         Point q = n.position;
         p.drawLine({q.x - 0.6, q.y - 0.6}, {q.x + 0.6, q.y + 0.6});
         p.drawLine({q.x - 0.6, q.y + 0.6}, {q.x + 0.6, q.y - 0.6});
     }
-    for (const BusEntry& e : s.bus_entries) {
+    for (const BusEntry& e : picked(s.bus_entries, only, &SceneItems::bus_entries)) {
         if (e.sheet != sheet) continue;
         p.setPen(t.bus, 0.15);
         p.drawLine(e.position, offset(e.position, e.size));
@@ -376,10 +380,10 @@ void drawFields(Painter& p, const Settings& cfg, const Theme& t, const Component
 }
 
 void drawComponents(Painter& p, const Settings& cfg, const Theme& t, const Schematic& s, int sheet, const Emphasis& em,
-                    const Highlight* h) {
+                    const Highlight* h, const SceneItems* only) {
     // KiCad writes fields and library texts in the symbol's frame; Eagle's loader has placed them already.
     const bool symbolFrame = s.format != "eagle";
-    for (size_t ci = 0; ci < s.components.size(); ++ci) {
+    for (size_t ci : pickedIndices(s.components.size(), only, &SceneItems::components)) {
         const Component& c = s.components[ci];
         if (c.sheet != sheet) continue;
         const int index = static_cast<int>(ci);
@@ -415,8 +419,8 @@ Color labelColor(const Theme& t, int kind) {
 }
 
 void drawLabelsAndTexts(Painter& p, const Settings& cfg, const Theme& t, const Schematic& s, int sheet,
-                        const Emphasis& em) {
-    for (const Label& l : s.labels) {
+                        const Emphasis& em, const SceneItems* only) {
+    for (const Label& l : picked(s.labels, only, &SceneItems::labels)) {
         // Sheet pins are drawn with their sheet symbol.
         if (l.sheet != sheet || l.kind == SheetPin) continue;
         Color c = em.netEmphasised(l.net) ? t.highlight : labelColor(t, l.kind);
@@ -447,7 +451,7 @@ void drawLabelsAndTexts(Painter& p, const Settings& cfg, const Theme& t, const S
             p.drawLine(l.position, offset(l.position, d));
         }
     }
-    for (const TextItem& tx : s.texts) {
+    for (const TextItem& tx : picked(s.texts, only, &SceneItems::texts)) {
         if (tx.sheet != sheet) continue;
         const int r = roundedAngle(tx.angle);
         const double angle = r == 0 || r == 180 ? 0 : r == 90 || r == 270 ? 90 : tx.angle;
@@ -476,20 +480,34 @@ void renderSheet(const RenderContext& ctx, Painter& p, const Schematic& s, int s
     const Settings& cfg = ctx.settings ? *ctx.settings : defaults;
     const Theme& t = ctx.theme ? *ctx.theme : themeByName(cfg.theme);
     const Emphasis em(highlight);
+    SceneItems picks;
+    const SceneItems* only = nullptr;
+    if (ctx.index && ctx.index->covers(cfg)) {
+        ctx.index->query(sheet, visible, picks);
+        only = &picks;
+    }
     drawBackground(p, t, visible);
     if (cfg.show_grid) drawGrid(p, t, visible);
-    drawSheetDrawings(p, t, s, sheet);
-    drawSheetSymbols(p, cfg, t, s, sheet, em);
-    drawWires(p, cfg, t, s, sheet, em);
-    drawJunctionsAndMarkers(p, t, s, sheet, em);
-    drawComponents(p, cfg, t, s, sheet, em, highlight);
-    drawLabelsAndTexts(p, cfg, t, s, sheet, em);
+    drawSheetDrawings(p, t, s, sheet, only);
+    drawSheetSymbols(p, cfg, t, s, sheet, em, only);
+    drawWires(p, cfg, t, s, sheet, em, only);
+    drawJunctionsAndMarkers(p, t, s, sheet, em, only);
+    drawComponents(p, cfg, t, s, sheet, em, highlight, only);
+    drawLabelsAndTexts(p, cfg, t, s, sheet, em, only);
 }
 
-HitInfo hitTest(const Schematic& s, int sheet, Point p, double r) {
+HitInfo hitTest(const Schematic& s, int sheet, Point p, double r, const SceneIndex* index) {
     HitInfo hit;
     double best = r;
-    for (size_t ci = 0; ci < s.components.size(); ++ci) {
+    SceneItems near;
+    const SceneItems* only = nullptr;
+    if (index) {
+        // Labels answer within 1.5 r; everything else within r or by containing p.
+        const double reach = std::isfinite(r) ? 1.5 * std::fabs(r) : 1e300;
+        index->query(sheet, {p.x - reach, p.y - reach, p.x + reach, p.y + reach}, near);
+        only = &near;
+    }
+    for (size_t ci : pickedIndices(s.components.size(), only, &SceneItems::components)) {
         const Component& c = s.components[ci];
         if (c.sheet != sheet) continue;
         for (size_t pi = 0; pi < c.pins.size(); ++pi) {
@@ -501,7 +519,7 @@ HitInfo hitTest(const Schematic& s, int sheet, Point p, double r) {
         }
     }
     if (hit.kind != "none") return hit;
-    for (size_t i = 0; i < s.junctions.size(); ++i) {
+    for (size_t i : pickedIndices(s.junctions.size(), only, &SceneItems::junctions)) {
         const Junction& j = s.junctions[i];
         if (j.sheet != sheet) continue;
         double d = distance(p, j.position);
@@ -511,7 +529,7 @@ HitInfo hitTest(const Schematic& s, int sheet, Point p, double r) {
         }
     }
     if (hit.kind != "none") return hit;
-    for (size_t i = 0; i < s.wires.size(); ++i) {
+    for (size_t i : pickedIndices(s.wires.size(), only, &SceneItems::wires)) {
         const Wire& w = s.wires[i];
         if (w.sheet != sheet) continue;
         double d = segmentDistance(p, w.a, w.b);
@@ -521,13 +539,13 @@ HitInfo hitTest(const Schematic& s, int sheet, Point p, double r) {
         }
     }
     if (hit.kind != "none") return hit;
-    for (size_t i = 0; i < s.labels.size(); ++i) {
+    for (size_t i : pickedIndices(s.labels.size(), only, &SceneItems::labels)) {
         const Label& l = s.labels[i];
         if (l.sheet == sheet && distance(p, l.position) <= 1.5 * r)
             return {"label", static_cast<int32_t>(i), -1, l.net, l.position};
     }
     double bestArea = std::numeric_limits<double>::infinity();
-    for (size_t i = 0; i < s.components.size(); ++i) {
+    for (size_t i : pickedIndices(s.components.size(), only, &SceneItems::components)) {
         const Component& c = s.components[i];
         if (c.sheet != sheet || !contains(c.bbox, p)) continue;
         double area = (c.bbox.max_x - c.bbox.min_x) * (c.bbox.max_y - c.bbox.min_y);
@@ -537,7 +555,7 @@ HitInfo hitTest(const Schematic& s, int sheet, Point p, double r) {
         }
     }
     if (hit.kind != "none") return hit;
-    for (size_t i = 0; i < s.sheet_symbols.size(); ++i) {
+    for (size_t i : pickedIndices(s.sheet_symbols.size(), only, &SceneItems::sheet_symbols)) {
         const SheetSymbol& sym = s.sheet_symbols[i];
         BBox box;
         box.add(sym.position);

@@ -15,11 +15,15 @@
 
 namespace nl {
 
+class SceneIndex;
+
 // Reads theme, glow, show_grid, show_pin_numbers, show_pin_names, show_hidden_pins,
 // number_highlighted_pins, font_scale and wire_width of the settings.
 struct RenderContext {
     const Settings* settings = nullptr;
     const Theme* theme = nullptr;
+    // When given (and it covers the settings), only what it finds in the visible rectangle is drawn.
+    const SceneIndex* index = nullptr;
 };
 
 // What to emphasise.
@@ -43,7 +47,8 @@ struct HitInfo {
 void renderSheet(const RenderContext& ctx, Painter& painter, const Schematic& s, int sheet, const BBox& visible,
                  const Highlight* highlight);
 
-HitInfo hitTest(const Schematic& s, int sheet, Point p, double tolerance);
+// With an index built for `s`, only items near p are looked at; the answer is the same.
+HitInfo hitTest(const Schematic& s, int sheet, Point p, double tolerance, const SceneIndex* index = nullptr);
 
 // The rectangle that shows a whole sheet with a margin around it.
 BBox sheetViewBox(const Schematic& s, int sheet);

@@ -79,15 +79,51 @@ std::optional<BusText> groupOf(std::string_view prefix, const std::vector<std::s
     return bt;
 }
 
-// The brace that opens a group: not one that opens overbar, subscript or superscript markup.
+// Overbar, subscript and superscript markup (~{...}, _{...}, ^{...}) is part
+// of a name: its braces neither open nor close a group.
+bool opensMarkup(std::string_view text, size_t i) {
+    return i + 1 < text.size() && text[i + 1] == '{' && (text[i] == '~' || text[i] == '_' || text[i] == '^');
+}
+
+// The brace that opens a group (the first one outside markup), or npos.
 size_t groupBrace(std::string_view text) {
+    int depth = 0;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '{') continue;
-        if (i == 0) return i;
-        const char before = text[i - 1];
-        if (before != '~' && before != '_' && before != '^') return i;
+        if (opensMarkup(text, i)) {
+            ++depth;
+            ++i;
+        } else if (text[i] == '{') {
+            if (depth == 0) return i;
+            ++depth;
+        } else if (text[i] == '}' && depth > 0) {
+            --depth;
+        }
     }
     return std::string_view::npos;
+}
+
+// The member texts of the group whose brace is at `open`, split at blanks and
+// commas outside markup; false unless the group's own closing brace ends the text.
+bool groupPieces(std::string_view text, size_t open, std::vector<std::string_view>& pieces) {
+    int depth = 0;
+    size_t start = open + 1;
+    for (size_t i = open + 1; i < text.size(); ++i) {
+        const char c = text[i];
+        if (opensMarkup(text, i)) {
+            ++depth;
+            ++i;
+        } else if (depth > 0) {
+            if (c == '{') ++depth;
+            if (c == '}') --depth;
+        } else if (c == '{') {
+            return false;  // groups do not nest
+        } else if (c == ' ' || c == ',' || c == '}') {
+            if (i > start) pieces.push_back(text.substr(start, i - start));
+            start = i + 1;
+            if (c == '}') return i + 1 == text.size();
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -108,18 +144,11 @@ std::optional<BusText> parseBusText(std::string_view text, const BusAliases& ali
 
     if (text.back() == '}') {
         const size_t open = groupBrace(text);
-        if (open == std::string_view::npos) return std::nullopt;
-        const std::string_view prefix = text.substr(0, open);
-        if (prefix.find(' ') == std::string_view::npos) {
-            const std::string_view inside = text.substr(open + 1, text.size() - open - 2);
+        std::vector<std::string_view> pieces;
+        if (open != std::string_view::npos && text.substr(0, open).find(' ') == std::string_view::npos &&
+            groupPieces(text, open, pieces)) {
             std::vector<std::string> locals;
-            size_t start = 0;
-            while (start <= inside.size()) {
-                size_t end = inside.find_first_of(" ,", start);
-                if (end == std::string_view::npos) end = inside.size();
-                const std::string_view piece = inside.substr(start, end - start);
-                start = end + 1;
-                if (piece.empty()) continue;
+            for (std::string_view piece : pieces) {
                 if (vectorMembers(piece, scratch))
                     locals.insert(locals.end(), scratch.begin(), scratch.end());
                 else if (const std::vector<std::string>* alias = findAlias(aliases, piece)) {
@@ -128,7 +157,7 @@ std::optional<BusText> parseBusText(std::string_view text, const BusAliases& ali
                     locals.emplace_back(piece);
                 if (locals.size() > kMaxBusMembers) return std::nullopt;
             }
-            return groupOf(prefix, locals);
+            return groupOf(text.substr(0, open), locals);
         }
     }
 

@@ -595,7 +595,8 @@ void buildNets(Schematic& s) {
     wire_grid.release();
     bus_grid.release();
 
-    // 6. Labels by scope.
+    // 6. Labels by scope. Sheet pins meet their hierarchical labels only after
+    // 6b has seen every bus as drawn on its own sheet.
     std::unordered_map<std::string, std::vector<int>> sheet_pins;  // child sheet + text -> sheet-pin labels
     for (const SheetSymbol& sym : s.sheet_symbols) {
         if (sym.child < 0) continue;
@@ -604,6 +605,7 @@ void buildNets(Schematic& s) {
             sheet_pins[localKey(sym.child, s.labels[li].text)].push_back(li);
         }
     }
+    std::vector<std::pair<int, int>> hier_links;  // (hierarchical label, sheet pin)
     for (size_t i = 0; i < s.labels.size(); ++i) {
         const Label& l = s.labels[i];
         switch (l.kind) {
@@ -618,7 +620,7 @@ void buildNets(Schematic& s) {
                 std::string key = localKey(l.sheet, l.text);
                 auto it = sheet_pins.find(key);
                 if (it != sheet_pins.end())
-                    for (int pin_label : it->second) uf.unite(label_node[i], label_node[pin_label]);
+                    for (int pin_label : it->second) hier_links.push_back({static_cast<int>(i), pin_label});
                 uf.unite(label_node[i], named.node(std::move(key)));
                 break;
             }
@@ -627,35 +629,66 @@ void buildNets(Schematic& s) {
         }
     }
 
-    // 6b. Bus members. Each member of a bus label is the signal of that name
-    // on the label's sheet (everywhere, for a global label); the labels one
-    // bus joins, across sheet pins too, carry the same signals: vectors by
-    // position, groups by local name. Sheet pins only link parent to child.
+    // 6b. Bus members. Each member of a bus text is the signal of that name on
+    // the text's sheet (everywhere, for a global label), and the texts on one
+    // bus carry the same signals: vectors by position, groups by local name.
+    // A bus's texts are its labels (local, global, hierarchical) or, when it
+    // has none, its sheet pins. A sheet pin carries its sub-sheet's members
+    // onto the parent's bus, where they meet the signals matched in the same
+    // way; a bus label wins over the pin's own names.
     {
-        std::vector<int> bus_root(s.labels.size(), -1);
-        for (size_t i = 0; i < s.labels.size(); ++i)
-            if (bus_text[i]) bus_root[i] = uf.find(label_node[i]);
+        std::vector<int> bus_of(s.labels.size(), -1);  // the bus on the item's own sheet
+        std::vector<char> labelled(uf.parent.size(), 0);
+        for (size_t i = 0; i < s.labels.size(); ++i) {
+            if (!bus_text[i]) continue;
+            bus_of[i] = uf.find(label_node[i]);
+            if (s.labels[i].kind != SheetPin) labelled[bus_of[i]] = 1;
+        }
         std::unordered_map<uint64_t, int> by_position;
         std::unordered_map<std::string, int> by_local;
+        // The node of the signal at member k's place on a bus (its position in a
+        // vector, its local name in a group), -1 while there is none.
+        auto slotOf = [&](int bus, const BusText& bt, size_t k) -> int& {
+            if (bt.shape == BusShape::Vector)
+                return by_position.try_emplace(static_cast<uint64_t>(bus) * (kMaxBusMembers + 1) + k, -1).first->second;
+            return by_local.try_emplace(std::to_string(bus) + ":" + bt.members[k].local, -1).first->second;
+        };
+        auto place = [&](int bus, const BusText& bt, size_t k, int node) {
+            int& slot = slotOf(bus, bt, k);
+            if (slot < 0)
+                slot = node;
+            else
+                uf.unite(node, slot);
+        };
         for (size_t i = 0; i < s.labels.size(); ++i) {
             if (!bus_text[i] || s.labels[i].kind == SheetPin) continue;
             const Label& l = s.labels[i];
             const BusText& bt = *bus_text[i];
-            const std::string group = std::to_string(bus_root[i]) + ":";
             for (size_t k = 0; k < bt.members.size(); ++k) {
-                const BusMember& m = bt.members[k];
-                const int node = named.node(l.kind == Global ? "global:" + m.name : localKey(l.sheet, m.name));
-                if (bt.shape == BusShape::Vector) {
-                    auto [it, first] =
-                        by_position.try_emplace(static_cast<uint64_t>(bus_root[i]) * (kMaxBusMembers + 1) + k, node);
-                    if (!first) uf.unite(node, it->second);
+                const std::string& name = bt.members[k].name;
+                place(bus_of[i], bt, k, named.node(l.kind == Global ? "global:" + name : localKey(l.sheet, name)));
+            }
+        }
+        std::vector<int> child_sheet(s.labels.size(), -1);  // per sheet pin met by a hierarchical label
+        for (auto [hier, pin] : hier_links) child_sheet[pin] = s.labels[hier].sheet;
+        for (size_t i = 0; i < s.labels.size(); ++i) {
+            if (!bus_text[i] || s.labels[i].kind != SheetPin) continue;
+            const int bus = bus_of[i];
+            const BusText& bt = *bus_text[i];
+            for (size_t k = 0; k < bt.members.size(); ++k) {
+                const std::string& name = bt.members[k].name;
+                int parent = -1;
+                if (labelled[bus]) {
+                    parent = slotOf(bus, bt, k);
                 } else {
-                    auto [it, first] = by_local.try_emplace(group + m.local, node);
-                    if (!first) uf.unite(node, it->second);
+                    parent = named.node(localKey(s.labels[i].sheet, name));
+                    place(bus, bt, k, parent);
                 }
+                if (parent >= 0 && child_sheet[i] >= 0) uf.unite(named.node(localKey(child_sheet[i], name)), parent);
             }
         }
     }
+    for (auto [hier, pin] : hier_links) uf.unite(label_node[hier], label_node[pin]);
 
     // 7. No-connect flags reach every pin of a marked net.
     if (!marker_node.empty()) {

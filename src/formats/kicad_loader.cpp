@@ -321,16 +321,18 @@ std::shared_ptr<LibSymbol> readLibSymbol(SExpr list) {
     return sym;
 }
 
-void resolveExtends(Schematic& s) {
-    for (const auto& symPtr : s.lib_symbols) {
+// Completes derived symbols from their parents among the same file's symbols.
+void resolveExtends(const std::vector<std::shared_ptr<LibSymbol>>& symbols,
+                    const std::map<std::string, size_t, std::less<>>& by_name) {
+    for (const auto& symPtr : symbols) {
         LibSymbol& sym = *symPtr;
         if (sym.extends.empty() || !sym.graphics.empty() || !sym.pins.empty()) continue;
         const size_t colon = sym.name.find(':');
         const std::string prefix = colon == std::string::npos ? std::string() : sym.name.substr(0, colon + 1);
-        auto it = s.lib_symbol_index.find(prefix + sym.extends);
-        if (it == s.lib_symbol_index.end()) it = s.lib_symbol_index.find(sym.extends);
-        if (it == s.lib_symbol_index.end()) continue;
-        const LibSymbol& parent = *s.lib_symbols[it->second];
+        auto it = by_name.find(prefix + sym.extends);
+        if (it == by_name.end()) it = by_name.find(sym.extends);
+        if (it == by_name.end()) continue;
+        const LibSymbol& parent = *symbols[it->second];
         if (&parent == &sym) continue;
         sym.graphics = parent.graphics;
         sym.pins = parent.pins;
@@ -341,17 +343,35 @@ void resolveExtends(Schematic& s) {
     }
 }
 
-void readLibSymbols(Schematic& s, SExpr list) {
+// Fills ctx.file_symbols with this file's symbols. Two files may embed
+// different symbols under one name (a pin typed differently, say); each keeps
+// its own, and identical copies share one entry.
+void readLibSymbols(KicadLoadContext& ctx, SExpr list) {
+    Schematic& s = *ctx.schematic;
+    std::vector<std::shared_ptr<LibSymbol>> own;
+    std::map<std::string, size_t, std::less<>> by_name;
     forArgs(list, [&](SExpr c) {
         if (!c.is_list() || c.head() != "symbol") return;
-        std::string name = c.str(1);
-        // Every sheet file embeds its own copy; the first one met is kept, so
-        // later copies need not be read at all.
-        if (s.lib_symbol_index.count(name)) return;
-        s.lib_symbol_index.emplace(std::move(name), static_cast<int>(s.lib_symbols.size()));
-        s.lib_symbols.push_back(readLibSymbol(c));
+        if (!by_name.try_emplace(c.str(1), own.size()).second) return;  // the first of a name counts
+        own.push_back(readLibSymbol(c));
     });
-    resolveExtends(s);
+    resolveExtends(own, by_name);
+    for (std::shared_ptr<LibSymbol>& sym : own) {
+        std::vector<int>& copies = ctx.symbol_copies[sym->name];
+        int index = -1;
+        for (int i : copies)
+            if (*s.lib_symbols[i] == *sym) {
+                index = i;
+                break;
+            }
+        if (index < 0) {
+            index = static_cast<int>(s.lib_symbols.size());
+            copies.push_back(index);
+            s.lib_symbol_index.try_emplace(sym->name, index);
+            s.lib_symbols.push_back(std::move(sym));
+        }
+        ctx.file_symbols[s.lib_symbols[index]->name] = index;
+    }
 }
 
 void readWire(Schematic& s, SExpr item, bool bus, int sheet) {
@@ -791,13 +811,11 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
     if (referenceField >= 0 && !c.reference.empty()) c.fields[referenceField].text = c.reference;
 
     const LibSymbol* lib = nullptr;
-    if (!lib_name.empty()) {
-        auto it = s.lib_symbol_index.find(std::string(lib_name));
-        if (it != s.lib_symbol_index.end()) lib = s.lib_symbols[c.lib_symbol = it->second].get();
-    }
-    if (!lib) {
-        auto it = s.lib_symbol_index.find(c.lib_id);
-        if (it != s.lib_symbol_index.end()) lib = s.lib_symbols[c.lib_symbol = it->second].get();
+    for (std::string_view name : {lib_name, std::string_view(c.lib_id)}) {
+        auto it = name.empty() ? ctx.file_symbols.end() : ctx.file_symbols.find(name);
+        if (it == ctx.file_symbols.end()) continue;
+        lib = s.lib_symbols[c.lib_symbol = it->second].get();
+        break;
     }
     if (!lib) {
         s.warnings.push_back("Symbol '" + c.lib_id + "' for " + c.reference +
@@ -915,6 +933,7 @@ void readSheetSymbol(KicadLoadContext& ctx, SExpr item, const std::string& path,
     ctx.instance_path += '/';
     ctx.instance_path += uuid;
     ctx.open_files.push_back(std::move(key));
+    std::map<std::string, int, std::less<>> savedSymbols = std::move(ctx.file_symbols);
     ++ctx.depth;
     try {
         const SExprOutline file = outlineSExpr(data.owner, data.bytes);
@@ -923,6 +942,7 @@ void readSheetSymbol(KicadLoadContext& ctx, SExpr item, const std::string& path,
         s.warnings.push_back("Sheet '" + readPath + "': " + e.what());
     }
     --ctx.depth;
+    ctx.file_symbols = std::move(savedSymbols);
     ctx.open_files.pop_back();
     ctx.instance_path = savedPath;
 }
@@ -954,7 +974,8 @@ void loadKicadSheetItems(KicadLoadContext& ctx, const SExprOutline& file, const 
             sheet.version = n > 0 && n < 9e18 ? static_cast<long long>(n) : 0;
         }
     }
-    if (const SExprTree lib = file.parseFirst("lib_symbols"); lib.root()) readLibSymbols(s, lib.root());
+    ctx.file_symbols.clear();
+    if (const SExprTree lib = file.parseFirst("lib_symbols"); lib.root()) readLibSymbols(ctx, lib.root());
     reserveFor(s, root);
 
     // Items are parsed one at a time, so the tree of the whole file never exists.

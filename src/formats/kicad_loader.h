@@ -73,6 +73,11 @@ struct KicadLoadContext {
     std::string instance_path;
     // Normalised paths of the files being read, root first (recursion guard).
     std::vector<std::string> open_files;
+    // Library symbols embedded in the sheet file being read: name -> index into
+    // lib_symbols. A placed symbol is drawn only from its own file's copy.
+    std::map<std::string, int, std::less<>> file_symbols;
+    // Every distinct embedded copy read so far, by name.
+    std::map<std::string, std::vector<int>, std::less<>> symbol_copies;
     size_t sheet_bytes = 0;  // bytes of sub-sheet files read so far
     bool sheet_limit_warned = false;
 };

@@ -17,6 +17,7 @@ namespace nl {
 struct Point {
     double x = 0;
     double y = 0;
+    bool operator==(const Point&) const = default;
 };
 
 // Bounding boxes are {min x, min y, max x, max y}.
@@ -65,6 +66,7 @@ struct GraphicItem {
     bool bold = false;
     int unit = 0;  // 0 = all units; on Schematic::graphics: the sheet index
     int body_style = 0;
+    bool operator==(const GraphicItem&) const = default;
 };
 
 struct LibPin {
@@ -82,6 +84,7 @@ struct LibPin {
     double number_size = 0;
     bool name_hidden = false;
     bool number_hidden = false;
+    bool operator==(const LibPin&) const = default;
 };
 
 struct LibSymbol {
@@ -94,6 +97,7 @@ struct LibSymbol {
     bool hide_pin_names = false;
     bool hide_pin_numbers = false;
     double pin_name_offset = 0.508;
+    bool operator==(const LibSymbol&) const = default;
 };
 
 struct Pin {
@@ -234,6 +238,9 @@ struct Schematic {
     std::string comment;
     std::string format;  // "kicad" or "eagle"
     std::string path;
+    // Every sheet file embeds its own library symbols: equal copies are kept
+    // once, copies that differ under one name once each. The index maps a name
+    // to its first copy.
     std::vector<std::shared_ptr<LibSymbol>> lib_symbols;
     std::map<std::string, int> lib_symbol_index;
     std::vector<Sheet> sheets;

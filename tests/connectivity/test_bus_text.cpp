@@ -58,3 +58,19 @@ TEST(BusText, GroupsMarkupAndAliases) {
         EXPECT_FALSE(parseBusText(plain, aliases)) << plain;
     EXPECT_TRUE(parseBusText("{A[1..1000] B[1..24]}", aliases));
 }
+
+TEST(BusText, MarkupBracesBelongToTheirMember) {
+    // Overbar, subscript and superscript markup keeps its braces, blanks and
+    // commas inside the member's name; only the group's own brace closes it.
+    const std::pair<const char*, Names> groups[] = {
+        {"SWD_TRG{~{RESET}, SWDIO, SWDCLK}",
+         {"SWD_TRG.~{RESET}/~{RESET}", "SWD_TRG.SWDIO/SWDIO", "SWD_TRG.SWDCLK/SWDCLK"}},
+        {"PWR{V_{BAT},GND}", {"PWR.V_{BAT}/V_{BAT}", "PWR.GND/GND"}},
+        {"{~{RE SET} x^{2,3}}", {"~{RE SET}", "x^{2,3}"}},
+        {"{~{A_{1}} B}", {"~{A_{1}}", "B"}},
+        {"V_{BAT}{A ~{B}[0..1]}", {"V_{BAT}.A/A", "V_{BAT}.~{B}0/~{B}0", "V_{BAT}.~{B}1/~{B}1"}},
+    };
+    for (const auto& [text, expected] : groups) EXPECT_EQ(members(text), expected) << text;
+    for (const char* plain : {"{A {B} C}", "A{B}C{D}", "{A ~{B}", "G{~{A} B", "~{A}_{B}", "~{A B}"})
+        EXPECT_FALSE(parseBusText(plain, {})) << plain;
+}

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 #include <map>
 #include <sstream>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "connectivity/net_builder.h"
+#include "open/schematic_open.h"
 
 using namespace nl;
 
@@ -338,4 +340,74 @@ TEST(Buses, SegmentsMembersAndAlignment) {
     EXPECT_NE(d.s.wires[w].net, d.s.wires[b0].net);
     EXPECT_NE(d.s.labels[plain].net, d.s.wires[b0].net);
     EXPECT_NE(d.s.labels[stray].net, d.pin("R2").net);
+}
+
+TEST(Buses, SheetPinsOnALabelledBusTakeTheLabelsMembers) {
+    // Parent bus L{X Z} with the sheet pins A{X Y} (sheet 1) and B{X Y} (sheet 2):
+    // both X join L.X, the pins' own names are nothing on the parent, and Y,
+    // which the label lacks, stays in each sub-sheet.
+    Design d({0, 0, 0});
+    d.wire({0, 0}, {20, 0}, 0, true);
+    d.label(Local, "L{X Z}", {10, 0});
+    d.sheetSymbol(0, 1, {{"A{X Y}", {0, 0}}});
+    d.sheetSymbol(0, 2, {{"B{X Y}", {20, 0}}});
+    d.r("L0", {0, 50}, 0, Local, "L.X");
+    d.r("A0", {10, 50}, 0, Local, "A.X");
+    for (int sheet : {1, 2}) {
+        const std::string name = sheet == 1 ? "A" : "B";
+        d.wire({0, 0}, {20, 0}, sheet, true);
+        d.label(Hierarchical, name + "{X Y}", {0, 0}, sheet);
+        d.r(name + "1", {0, 50}, sheet, Local, name + ".X");
+        d.r(name + "2", {10, 50}, sheet, Local, name + ".Y");
+    }
+    EXPECT_EQ(d.groups("L0 A1 B1 A0 A2 B2"), "L0 A1 B1 | A0 | A2 | B2");
+    EXPECT_EQ(d.net("B1").aliases, (Names{"B.X", "L.X"}));
+}
+
+namespace {
+
+// "name: pins" of every net that joins two or more pins, in net order, after
+// any warning.
+Names joinedNets(const std::string& fixture) {
+    std::string error;
+    auto s = openSchematicFile(std::string(NETLOOM_SOURCE_DIR) + "/tests/fixtures/kicad/" + fixture, &error);
+    if (!s) return {"not opened: " + error};
+    Names out;
+    for (const std::string& w : s->warnings) out.push_back("warning: " + w);
+    for (const Net& n : s->nets) {
+        if (n.pins.size() < 2) continue;
+        Names pins;
+        for (auto [c, p] : n.pins) pins.push_back(s->components[c].reference + "." + s->components[c].pins[p].number);
+        std::sort(pins.begin(), pins.end());
+        std::string line = n.name + ":";
+        for (const std::string& p : pins) line += " " + p;
+        out.push_back(line);
+    }
+    return out;
+}
+
+}  // namespace
+
+// Every pin 1 of R1..R9 (parent) and R11..R23 (sub-sheets) sits on a wire
+// labelled with a member's name, led off a bus by an entry; pins 2 touch nothing.
+// Compared with `kicad-cli sch export netlist` (KiCad 9.0.8): the same nets,
+// except where noted below.
+TEST(Buses, DesignsWithBusesNamedBySheetPins) {
+    // Buses with only a sheet pin on the parent: a group (its third entry,
+    // R3, unlabelled), an alias in braces, a vector and a comma-separated
+    // group with an overbar member. KiCad 9.0.8 leaves SWD_TRG.~{RESET} apart:
+    // it drops the markup from the member's name (SWD_TRG.RESET), where the
+    // boards KiCad wrote for such designs join it.
+    EXPECT_EQ(joinedNets("bus_pins.kicad_sch"),
+              (Names{"D0: R15.1 R6.1", "D3: R16.1 R7.1", "IO12_HSTX0: R13.1 R4.1", "IO13_HSTX1: R14.1 R5.1",
+                     "SW.CLK: R1.1 R11.1", "SW.DIO: R12.1 R2.1", "SWD_TRG.SWDIO: R18.1 R9.1",
+                     "SWD_TRG.~{RESET}: R17.1 R8.1"}));
+    // Several texts on one parent bus: I2C{..} and I2C_54{..} meet by local
+    // name; two UART{..} pins and the parent's UART.TX wire are one signal
+    // (KiCad 9.0.8 joins the parent's wire to the Right sheet only, as soon
+    // as the parent's bus has an entry); the bus label BUS{..} takes the sheet
+    // pin SW{..}'s members, so the parent's own SW.CLK (R2) stays apart (KiCad
+    // agrees with the label placed between the pin and the entries, as here).
+    EXPECT_EQ(joinedNets("bus_texts.kicad_sch"), (Names{"BUS.CLK: R14.1 R3.1", "I2C.SCL: R11.1 R21.1",
+                                                        "UART.RX: R13.1 R23.1", "UART.TX: R1.1 R12.1 R22.1"}));
 }

@@ -228,6 +228,45 @@ TEST(KicadLoader, ReusedSheetsGetTheirOwnReferences) {
     EXPECT_TRUE(s->graphics[0].points[2].x == 30 && s->graphics[0].points[2].y == 15);
 }
 
+TEST(KicadLoader, EachSheetFileKeepsItsOwnLibrarySymbols) {
+    // Three files embed Diode:D_Schottky: the root and "Clamp" an outlined one
+    // with a passive cathode, "Supply" a filled one whose cathode is a power
+    // output. kicad-cli (KiCad 9.0.8) exports the same pin types.
+    std::string error;
+    auto s = openSchematicFile(kFixtures + "lib_copies.kicad_sch", &error);
+    ASSERT_TRUE(s) << error;
+    EXPECT_TRUE(s->warnings.empty());
+    const Component *d1 = byRef(*s, "D1"), *d2 = byRef(*s, "D2"), *d3 = byRef(*s, "D3");
+    ASSERT_TRUE(d1 && d2 && d3);
+    ASSERT_TRUE(d1->pins.size() == 2 && d2->pins.size() == 2 && d3->pins.size() == 2);
+    EXPECT_EQ(d1->pins[0].type + " " + d2->pins[0].type + " " + d3->pins[0].type, "passive power_out passive");
+    ASSERT_TRUE(!d1->graphics.empty() && !d2->graphics.empty());
+    EXPECT_TRUE(d1->graphics[0].kind == Polyline && d2->graphics[0].kind == Polygon);
+    // Equal copies are kept once; the name alone still finds the first.
+    EXPECT_EQ(s->lib_symbols.size(), 2u);
+    EXPECT_TRUE(d1->lib_symbol == d3->lib_symbol && d1->lib_symbol != d2->lib_symbol);
+    EXPECT_EQ(s->lib_symbol_index.at("Diode:D_Schottky"), d1->lib_symbol);
+
+    // A derived symbol completes from its own file's parent, and a file without
+    // a copy of its own is not drawn from another file's.
+    TempDir t;
+    t.write("root.kicad_sch", R"((kicad_sch (uuid "r")
+      (lib_symbols (symbol "L:P" (symbol "P_1_1" (pin input line (at 0 0 0) (name "I") (number "1"))))
+        (symbol "L:Q" (extends "P")) (symbol "L:Z" (pin passive line (at 0 0 0) (number "1"))))
+      (sheet (at 0 0) (size 1 1) (uuid "s") (property "Sheetfile" "child.kicad_sch" (at 0 0 0)))))");
+    t.write("child.kicad_sch", R"((kicad_sch (uuid "c")
+      (lib_symbols (symbol "L:P" (symbol "P_1_1" (pin output line (at 0 0 0) (name "O") (number "1"))))
+        (symbol "L:Q" (extends "P")))
+      (symbol (lib_id "L:Q") (at 0 0 0) (uuid "q") (property "Reference" "U1" (at 0 0 0)))
+      (symbol (lib_id "L:Z") (at 9 9 0) (uuid "z") (property "Reference" "U2" (at 0 0 0)))))");
+    s = openSchematicFile((t.dir / "root.kicad_sch").string(), &error);
+    ASSERT_TRUE(s) << error;
+    const Component* u1 = byRef(*s, "U1");
+    ASSERT_TRUE(u1 && u1->pins.size() == 1);
+    EXPECT_EQ(u1->pins[0].type + " " + u1->pins[0].name, "output O");
+    EXPECT_EQ(s->warnings, std::vector<std::string>{"Symbol 'L:Z' for U2 not found in lib_symbols; drawn as a box"});
+}
+
 TEST(KicadLoader, KiCad6InstanceTableAndLocalisedSheetNames) {
     std::string error;
     auto s = openSchematicFile(kFixtures + "k6_root.kicad_sch", &error);

@@ -5,6 +5,8 @@
 #include <limits>
 #include <numbers>
 
+#include "render/text_layout.h"
+
 namespace nl {
 
 namespace {
@@ -38,11 +40,14 @@ private:
     const Highlight* h_;
 };
 
-// Every text goes through here, so that sizes are scaled in one place.
-void text(Painter& p, const std::string& s, Point at, double size, double angle, int h, int v, bool bold,
-          const Color& c) {
-    p.drawText(s, at, size * kTextScale, angle, h, v, bold, c);
+// Every text goes through here, so that sizes are scaled and texts laid out in one place.
+void text(Painter& p, TextSyntax syntax, const std::string& s, Point at, double size, double angle, int h, int v,
+          bool bold, const Color& c) {
+    drawTextBlock(p, s, syntax, at, size * kTextScale, angle, h, v, bold, c);
 }
+
+// KiCad's texts carry its escapes and markup; Eagle's are drawn as written.
+TextSyntax syntaxOf(const Schematic& s) { return s.format == "eagle" ? TextSyntax::Plain : TextSyntax::Kicad; }
 
 // The direction out of the box or past the flag for a rounded angle of 0, 90, 180 or 270.
 Point outward(int r) {
@@ -151,31 +156,59 @@ void drawSheetDrawings(Painter& p, const Theme& t, const Schematic& s, int sheet
     }
 }
 
+// Where and how a label's (or sheet pin's) text is drawn; sizes before kTextScale.
+struct TextPlace {
+    Point anchor;
+    double size;
+    double angle;
+    int h, v;
+    bool bold;
+};
+
+TextPlace labelTextPlace(const Label& l, double fontScale) {
+    int r = roundedAngle(l.angle);
+    const double size = fontScale * l.size, k = kLabelOffset * l.size;
+    if (l.kind == SheetPin) {
+        // Inside the sheet's box, running from the edge inwards.
+        if (!square(r)) r = 0;
+        const Point o = outward(r);
+        return {{l.position.x - k * o.x, l.position.y - k * o.y},
+                size,
+                r == 0 || r == 180 ? 0.0 : 90.0,
+                r == 0 || r == 90 ? 1 : -1,
+                0,
+                false};
+    }
+    if (!square(r)) return {l.position, size, l.angle, -1, 0, l.kind != Local};
+    // Never upside down or reading downwards; local labels sit on the wire, the others after their flag.
+    const double angle = r == 0 || r == 180 ? 0 : 90;
+    const int h = r == 0 || r == 90 ? -1 : 1;
+    if (l.kind == Local) return {l.position, size, angle, h, -1, false};
+    const Point o = outward(r);
+    return {{l.position.x + k * o.x, l.position.y + k * o.y}, size, angle, h, 0, true};
+}
+
 void drawSheetSymbols(Painter& p, const Settings& cfg, const Theme& t, const Schematic& s, int sheet,
                       const Emphasis& em) {
     const double fs = cfg.font_scale;
+    const TextSyntax syntax = syntaxOf(s);
     for (const SheetSymbol& sym : s.sheet_symbols) {
         if (sym.sheet != sheet) continue;
         p.noBrush();
         p.setPen(t.sheet_symbol, 0.2);
         Point a = sym.position, b = offset(sym.position, sym.size);
         p.drawRect(a, b);
-        text(p, sym.name, {a.x, a.y - 0.6}, 1.3 * fs, 0, -1, -1, true, t.sheet_symbol);
+        text(p, syntax, sym.name, {a.x, a.y - 0.6}, 1.3 * fs, 0, -1, -1, true, t.sheet_symbol);
         if (!sym.file.empty())
-            text(p, "File: " + sym.file, {a.x, b.y + 1.0}, fs, 0, -1, 1, false, withAlpha(t.sheet_symbol, 0.7));
+            text(p, syntax, "File: " + sym.file, {a.x, b.y + 1.0}, fs, 0, -1, 1, false, withAlpha(t.sheet_symbol, 0.7));
         for (int li : sym.pins) {
             if (li < 0 || li >= static_cast<int>(s.labels.size())) continue;
             const Label& l = s.labels[li];
             bool emph = em.netEmphasised(l.net);
             Color c = emph ? t.highlight : t.sheet_pin;
             p.setPen(c, emph ? 0.3 : 0.15);
-            // Once, inside the box, running from the edge inwards.
-            int r = roundedAngle(l.angle);
-            if (!square(r)) r = 0;
-            const Point o = outward(r);
-            const double k = kLabelOffset * l.size;
-            const Point at{l.position.x - k * o.x, l.position.y - k * o.y};
-            text(p, l.text, at, fs * l.size, r == 0 || r == 180 ? 0 : 90, r == 0 || r == 90 ? 1 : -1, 0, false, c);
+            const TextPlace at = labelTextPlace(l, fs);
+            text(p, syntax, l.text, at.anchor, at.size, at.angle, at.h, at.v, at.bold, c);
         }
     }
 }
@@ -235,6 +268,7 @@ struct ComponentStyle {
     bool selected = false;
     double s = 1;  // alpha of undimmed colours
     Color outline;
+    TextSyntax syntax = TextSyntax::Kicad;
 };
 
 void drawComponentGraphics(Painter& p, const Settings& cfg, const Theme& t, const Component& c,
@@ -269,8 +303,8 @@ void drawComponentGraphics(Painter& p, const Settings& cfg, const Theme& t, cons
                     // KiCad puts library texts that are vertical in the library on the other side.
                     if (verticalInLibrary) pose.v = -pose.v;
                 }
-                text(p, g.text, g.points[0], orDefault(g.size, 1.27) * cfg.font_scale, pose.angle, pose.h, pose.v,
-                     g.bold, tc);
+                text(p, st.syntax, g.text, g.points[0], orDefault(g.size, 1.27) * cfg.font_scale, pose.angle, pose.h,
+                     pose.v, g.bold, tc);
                 break;
             }
             default:
@@ -343,7 +377,7 @@ void drawPins(Painter& p, const Settings& cfg, const Theme& t, const Component& 
         const double fs = cfg.font_scale;
         if (showNumber) {
             // Above the pin line (left of a vertical one) when the name is inside the body, else below it.
-            text(p, pin.number, M, (pin.number_size > 0 ? pin.number_size : 0.8) * fs, angle, 0,
+            text(p, st.syntax, pin.number, M, (pin.number_size > 0 ? pin.number_size : 0.8) * fs, angle, 0,
                  nameOffset > 0 ? -1 : 1, false, emph ? t.highlight : withAlpha(t.pin_number, st.s));
         }
         if (showName) {
@@ -352,9 +386,9 @@ void drawPins(Painter& p, const Settings& cfg, const Theme& t, const Component& 
             if (nameOffset > 0) {
                 const Point at{pin.end.x + nameOffset * D.x, pin.end.y + nameOffset * D.y};
                 const bool intoBody = horizontal ? D.x > 0 : D.y < 0;
-                text(p, pin.name, at, size, angle, intoBody ? -1 : 1, 0, false, color);
+                text(p, st.syntax, pin.name, at, size, angle, intoBody ? -1 : 1, 0, false, color);
             } else {
-                text(p, pin.name, M, size, angle, 0, -1, false, color);
+                text(p, st.syntax, pin.name, M, size, angle, 0, -1, false, color);
             }
         }
     }
@@ -370,7 +404,7 @@ void drawFields(Painter& p, const Settings& cfg, const Theme& t, const Component
         const TextPose pose = symbolFrame ? poseInSymbol(m, verticalAngle(f.angle), f.h_justify, f.v_justify)
                                           : TextPose{f.angle, f.h_justify, -f.v_justify};
         const bool unitSuffix = fi == 0 && lib && f.text == c.reference && multiUnit(*lib);
-        text(p, unitSuffix ? f.text + unitLetters(c.unit) : f.text, f.points[0],
+        text(p, st.syntax, unitSuffix ? f.text + unitLetters(c.unit) : f.text, f.points[0],
              orDefault(f.size, 1.27) * cfg.font_scale, pose.angle, pose.h, pose.v, f.bold, fc);
     }
 }
@@ -387,6 +421,7 @@ void drawComponents(Painter& p, const Settings& cfg, const Theme& t, const Schem
         ComponentStyle st;
         st.selected = em.selected(index);
         st.s = componentDimmed(c, index, em, h) ? 0.25 : 1;
+        st.syntax = syntaxOf(s);
         st.outline = st.selected ? t.selection : withAlpha(t.symbol_outline, st.s);
         drawComponentGraphics(p, cfg, t, c, st, symbolFrame);
         drawPins(p, cfg, t, c, index, st, em, lib);
@@ -416,27 +451,15 @@ Color labelColor(const Theme& t, int kind) {
 
 void drawLabelsAndTexts(Painter& p, const Settings& cfg, const Theme& t, const Schematic& s, int sheet,
                         const Emphasis& em) {
+    const TextSyntax syntax = syntaxOf(s);
     for (const Label& l : s.labels) {
         // Sheet pins are drawn with their sheet symbol.
         if (l.sheet != sheet || l.kind == SheetPin) continue;
         Color c = em.netEmphasised(l.net) ? t.highlight : labelColor(t, l.kind);
         if (em.netDimmed(l.net)) c.a = 0.3;
         const int r = roundedAngle(l.angle);
-        const double size = cfg.font_scale * l.size;
-        if (square(r)) {
-            // Never upside down or reading downwards; local labels sit on the wire, the others after their flag.
-            const double angle = r == 0 || r == 180 ? 0 : 90;
-            const int h = r == 0 || r == 90 ? -1 : 1;
-            if (l.kind == Local) {
-                text(p, l.text, l.position, size, angle, h, -1, false, c);
-            } else {
-                const Point o = outward(r);
-                const double k = kLabelOffset * l.size;
-                text(p, l.text, {l.position.x + k * o.x, l.position.y + k * o.y}, size, angle, h, 0, true, c);
-            }
-        } else {
-            text(p, l.text, l.position, size, l.angle, -1, 0, l.kind != Local, c);
-        }
+        const TextPlace at = labelTextPlace(l, cfg.font_scale);
+        text(p, syntax, l.text, at.anchor, at.size, at.angle, at.h, at.v, at.bold, c);
         if (l.kind == Global || l.kind == Hierarchical) {
             Point d{0, 0};
             if (r == 0) d = {-1.2, 0};
@@ -447,11 +470,14 @@ void drawLabelsAndTexts(Painter& p, const Settings& cfg, const Theme& t, const S
             p.drawLine(l.position, offset(l.position, d));
         }
     }
+    // Eagle's loader has turned its texts to read as Eagle shows them; KiCad's read from the left or from below.
+    const bool placed = s.format == "eagle";
     for (const TextItem& tx : s.texts) {
         if (tx.sheet != sheet) continue;
         const int r = roundedAngle(tx.angle);
-        const double angle = r == 0 || r == 180 ? 0 : r == 90 || r == 270 ? 90 : tx.angle;
-        text(p, tx.text, tx.position, cfg.font_scale * tx.size, angle, tx.h_justify, -tx.v_justify, false, t.free_text);
+        const double angle = placed ? tx.angle : r == 0 || r == 180 ? 0 : r == 90 || r == 270 ? 90 : tx.angle;
+        text(p, syntax, tx.text, tx.position, cfg.font_scale * tx.size, angle, tx.h_justify, -tx.v_justify, false,
+             t.free_text);
     }
 }
 
@@ -467,6 +493,17 @@ double segmentDistance(Point p, Point a, Point b) {
 }
 
 bool contains(const BBox& b, Point p) { return p.x >= b.min_x && p.x <= b.max_x && p.y >= b.min_y && p.y <= b.max_y; }
+
+// On the box of the label's whole text block as it is drawn.
+bool onLabelText(const Schematic& s, const Label& l, Point p, double fontScale) {
+    const TextPlace at = labelTextPlace(l, fontScale);
+    const double em = at.size * kTextScale;
+    // No text block reaches further than this; most labels are passed by without laying them out.
+    const double reach = kLabelOffset * l.size + em * (1.2 * static_cast<double>(l.text.size()) + 2);
+    if (!(distance(p, l.position) <= reach)) return false;
+    const TextBlock block(l.text, syntaxOf(s));
+    return contains(textBlockBox(block, at.anchor, em, at.angle, at.h, at.v), p);
+}
 
 }  // namespace
 
@@ -486,7 +523,7 @@ void renderSheet(const RenderContext& ctx, Painter& p, const Schematic& s, int s
     drawLabelsAndTexts(p, cfg, t, s, sheet, em);
 }
 
-HitInfo hitTest(const Schematic& s, int sheet, Point p, double r) {
+HitInfo hitTest(const Schematic& s, int sheet, Point p, double r, double font_scale) {
     HitInfo hit;
     double best = r;
     for (size_t ci = 0; ci < s.components.size(); ++ci) {
@@ -523,7 +560,7 @@ HitInfo hitTest(const Schematic& s, int sheet, Point p, double r) {
     if (hit.kind != "none") return hit;
     for (size_t i = 0; i < s.labels.size(); ++i) {
         const Label& l = s.labels[i];
-        if (l.sheet == sheet && distance(p, l.position) <= 1.5 * r)
+        if (l.sheet == sheet && (distance(p, l.position) <= 1.5 * r || onLabelText(s, l, p, font_scale)))
             return {"label", static_cast<int32_t>(i), -1, l.net, l.position};
     }
     double bestArea = std::numeric_limits<double>::infinity();

@@ -43,7 +43,9 @@ struct HitInfo {
 void renderSheet(const RenderContext& ctx, Painter& painter, const Schematic& s, int sheet, const BBox& visible,
                  const Highlight* highlight);
 
-HitInfo hitTest(const Schematic& s, int sheet, Point p, double tolerance);
+// A label is found near its position or anywhere on its drawn text, whose
+// size follows font_scale as the drawing does.
+HitInfo hitTest(const Schematic& s, int sheet, Point p, double tolerance, double font_scale = 1.0);
 
 // The rectangle that shows a whole sheet with a margin around it.
 BBox sheetViewBox(const Schematic& s, int sheet);

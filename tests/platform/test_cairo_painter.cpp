@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <vector>
 
 #include "open/schematic_open.h"
 #include "platform/posix/cairo_painter.h"
@@ -124,6 +125,36 @@ TEST(CairoPainter, TextAlignmentAndRotation) {
     EXPECT_EQ(p.lastStatus(), CAIRO_STATUS_SUCCESS);
     EXPECT_EQ(pixel(c.surface.get(), 70, 70), 0u);
     EXPECT_FALSE(textFontFamily().empty());
+}
+
+TEST(CairoPainter, ScriptsSmallerAndOffTheBaselineOverbarsAbove) {
+    auto inkOf = [](std::initializer_list<TextRun> runs) {
+        Canvas c(600, 200, 10);
+        {
+            CairoPainter p(c.cr, 10);
+            p.drawTextLine(std::vector<TextRun>(runs), {5, 10}, 5, 0, -1, 0, false, kBlack);
+        }
+        return ink(c.surface.get());
+    };
+    const BBox plain = inkOf({{"HH"}}), line = inkOf({{"HH"}, {"HH"}});
+    const BBox sub = inkOf({{"HH"}, {"HH", -1}}), sup = inkOf({{"HH"}, {"HH", 1}}), bar = inkOf({{"HH", 0, true}});
+    // Scripts are 0.8 as wide and hang 0.4 mm (4 px) below or rise 1 mm above the line's capitals.
+    EXPECT_NEAR(sub.max_x - plain.max_x, 0.8 * (line.max_x - plain.max_x), 3);
+    EXPECT_NEAR(sub.max_y - plain.max_y, 4, 1.5);
+    EXPECT_NEAR(sup.min_y - plain.min_y, -10.5 + 0.2 * 36, 2.5);
+    EXPECT_EQ(sub.min_y, plain.min_y);
+    // The overbar spans the run's advance above its capitals.
+    EXPECT_LT(bar.min_y, plain.min_y - 4);
+    EXPECT_TRUE(bar.min_x <= plain.min_x && bar.max_x >= plain.max_x);
+    EXPECT_EQ(bar.max_y, plain.max_y);
+    // End alignment takes the whole line, scripts included.
+    Canvas c(600, 200, 10);
+    {
+        CairoPainter p(c.cr, 10);
+        const TextRun runs[] = {{"V"}, {"BAT", -1}};
+        p.drawTextLine(runs, {50, 10}, 5, 0, 1, 0, false, kBlack);
+    }
+    EXPECT_NEAR(ink(c.surface.get()).max_x, 500, 6);
 }
 
 TEST(CairoPainter, ClipStackDashesAndOpenFills) {

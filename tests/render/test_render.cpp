@@ -6,6 +6,7 @@
 
 #include "fixtures/recording_painter.h"
 #include "render/render.h"
+#include "render/text_layout.h"
 #include "render/theme.h"
 
 using namespace nl;
@@ -416,6 +417,13 @@ TEST(HitTest, PriorityNearestAndSmallestBox) {
     EXPECT_EQ(hitTest(s, 0, {40, 40}, 0.1).index, 0);  // box edges count
     HitInfo sh = hitTest(s, 0, {105, 105}, 0.5);
     EXPECT_TRUE(sh.kind == "sheet_symbol" && sh.position.x == 100);
+    // A label is found anywhere on its drawn text too, as large as the drawing makes it.
+    s.labels.push_back(label(Local, "A_LONG_LABEL\nSECOND_LINE", {80, 120}, 0, 6));
+    EXPECT_EQ(hitTest(s, 0, {90, 119.5}, 0.5).net, 6);
+    EXPECT_EQ(hitTest(s, 0, {90, 117}, 0.5).net, 6);  // the first line, above the last
+    EXPECT_EQ(hitTest(s, 0, {90, 120.8}, 0.5).kind, "none");
+    EXPECT_EQ(hitTest(s, 0, {100, 119.5}, 0.5).kind, "none");
+    EXPECT_EQ(hitTest(s, 0, {100, 119.5}, 0.5, 2).net, 6);
     HitInfo none = hitTest(s, 0, {200, 200}, 0.5);
     EXPECT_TRUE(none.kind == "none" && none.index == -1 && none.position.x == 0);
     EXPECT_EQ(hitTest(s, 1, {22, 22}, 0.5).kind, "none");
@@ -576,6 +584,34 @@ TEST(RenderText, PinNamesInsideOrBesideAndNumbersOpposite) {
     EXPECT_NEAR(z.text("LEFT").points[0].x, (-5 - 2.46) / 2, 1e-9);
     EXPECT_TRUE(z.text("LEFT").h == 0 && z.text("LEFT").v == -1 && z.text("TOP").v == -1);
     EXPECT_TRUE(z.text("1").v == 1 && z.text("3").v == 1);
+}
+
+TEST(RenderText, MarkupAndEscapesInKicadDesignsOnly) {
+    Schematic s = oneSheet();
+    s.format = "kicad";
+    Component c = part("U1", {10, 10}, 1, 2);
+    c.pins[0].name = "~{RESET}", c.pins[0].number = "A{slash}1";
+    c.fields[1].text = "V_{BAT}";
+    s.components.push_back(c);
+    s.labels = {label(Global, "SDI{slash}out0", {40, 40}, 0, 3)};
+    TextItem note;
+    note.text = "Stackup:\nJLC7628", note.position = {50, 50}, note.size = 2, note.v_justify = 1;
+    s.texts.push_back(note);
+    RecordingPainter k = render(s);
+    EXPECT_TRUE(k.text("RESET").runs.size() == 1 && k.text("RESET").runs[0].overbar);
+    EXPECT_EQ(k.text("VBAT").runs.size(), 2u);
+    EXPECT_EQ(k.text("VBAT").runs[1].shift, -1);
+    EXPECT_FALSE(k.text("A/1").op.empty());
+    EXPECT_FALSE(k.text("SDI/out0").op.empty());
+    // Bottom-justified: the last line where the text stands, the first one pitch above it.
+    EXPECT_NEAR(k.text("JLC7628").points[0].y, 50, 1e-12);
+    EXPECT_NEAR(k.text("Stackup:").points[0].y, 50 - kLinePitch * 2 * kText, 1e-12);
+    // Eagle's texts are drawn as written, lines apart.
+    s.format = "eagle";
+    RecordingPainter e = render(s);
+    EXPECT_EQ(e.text("~{RESET}").runs.size(), 1u);
+    EXPECT_FALSE(e.text("SDI{slash}out0").op.empty());
+    EXPECT_FALSE(e.text("JLC7628").op.empty());
 }
 
 TEST(RenderText, PinTextHideFlagsAndEagleShapes) {

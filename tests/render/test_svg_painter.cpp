@@ -82,6 +82,35 @@ TEST(Svg, TextElements) {
     EXPECT_EQ(p.body(), expected);
 }
 
+TEST(Svg, StyledRunsBecomeTspansOfOneSearchableLine) {
+    SvgPainter p(10, {0, 0});
+    const TextRun runs[] = {{"V"}, {"BAT", -1}, {"&2", 1}, {"RST", 0, true}, {""}, {"x"}};
+    p.drawTextLine(runs, {1, 2}, 1, 0, 0, 1, false, {0, 0, 0, 1});
+    // Sizes and shifts follow the runs; each shift is undone by the next run's, so the line
+    // stays one chunk that text-anchor centres as a whole.
+    EXPECT_EQ(p.body(),
+              "<text x=\"10\" y=\"29\" font-size=\"10\" fill=\"#000000\" fill-opacity=\"1\" text-anchor=\"middle\" "
+              "font-family=\"monospace\">V<tspan font-size=\"8\" dy=\"0.8\">BAT</tspan><tspan font-size=\"8\" "
+              "dy=\"-2.9\">&amp;2</tspan><tspan dy=\"2.1\" text-decoration=\"overline\">RST</tspan>x</text>\n");
+    SvgPainter q(10, {0, 0});
+    const TextRun empty[] = {{""}, {"", 1}};
+    q.drawTextLine(empty, {1, 2}, 1, 0, 0, 1, false, {0, 0, 0, 1});
+    EXPECT_EQ(q.body(), "");
+
+    // Through the renderer: a note's lines are elements of their own, no raw line break survives.
+    Schematic s;
+    s.sheets.push_back({});
+    TextItem note;
+    note.text = "Stackup used:\nJLC7628\n~{RESET} is V_{BAT}";
+    note.position = {10, 10};
+    s.texts.push_back(note);
+    const std::string svg = renderSvg(s, 0, Settings{}, nullptr, 2000);
+    EXPECT_NE(svg.find(">Stackup used:</text>"), std::string::npos);
+    EXPECT_NE(svg.find(">JLC7628</text>"), std::string::npos);
+    EXPECT_NE(svg.find("<tspan text-decoration=\"overline\">RESET</tspan> is V<tspan"), std::string::npos);
+    EXPECT_EQ(svg.find("used:\n"), std::string::npos);
+}
+
 TEST(Svg, CommandWritesTheRootSheet) {
     const std::string path = ::testing::TempDir() + "netloom_svg_cmd.svg";
     const std::string settings = ::testing::TempDir() + "netloom_svg_settings.json";

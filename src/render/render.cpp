@@ -269,6 +269,15 @@ struct ComponentStyle {
     double s = 1;  // alpha of undimmed colours
     Color outline;
     TextSyntax syntax = TextSyntax::Kicad;
+    // Do-not-populate parts are greyed half-way into the background, as KiCad greys them.
+    bool dnp = false;
+    Color background;
+
+    Color tone(const Color& c) const {
+        if (!dnp) return c;
+        const double grey = (std::max({c.r, c.g, c.b}) + std::min({c.r, c.g, c.b})) / 2;
+        return {(grey + background.r) / 2, (grey + background.g) / 2, (grey + background.b) / 2, c.a};
+    }
 };
 
 void drawComponentGraphics(Painter& p, const Settings& cfg, const Theme& t, const Component& c,
@@ -281,9 +290,9 @@ void drawComponentGraphics(Painter& p, const Settings& cfg, const Theme& t, cons
             case Polygon:
                 // Circles fill with the drawing colour, bodies with the symbol (or power) fill.
                 if (g.fill_background)
-                    p.setBrush(g.kind == Circle ? withAlpha(t.drawing_fill, st.s)
-                               : c.power_symbol ? withAlpha(t.power_symbol, 0.15 * st.s)
-                                                : withAlpha(t.symbol_fill, st.s));
+                    p.setBrush(st.tone(g.kind == Circle ? withAlpha(t.drawing_fill, st.s)
+                                       : c.power_symbol ? withAlpha(t.power_symbol, 0.15 * st.s)
+                                                        : withAlpha(t.symbol_fill, st.s)));
                 else if (g.fill_outline)
                     p.setBrush(st.outline);
                 else
@@ -294,7 +303,7 @@ void drawComponentGraphics(Painter& p, const Settings& cfg, const Theme& t, cons
             case Text: {
                 if (g.hidden && !cfg.show_hidden_pins) break;
                 if (g.points.empty()) break;
-                Color tc = st.selected ? t.selection : withAlpha(t.symbol_text, st.s);
+                Color tc = st.selected ? t.selection : st.tone(withAlpha(t.symbol_text, st.s));
                 TextPose pose{g.angle, g.h_justify, -g.v_justify};
                 if (symbolFrame) {
                     // The stored angle is already placed; undo the turn to learn the library's orientation.
@@ -309,7 +318,7 @@ void drawComponentGraphics(Painter& p, const Settings& cfg, const Theme& t, cons
             }
             default:
                 p.noBrush();
-                p.setPen(c.power_symbol ? withAlpha(t.power_symbol, st.s) : st.outline, w);
+                p.setPen(c.power_symbol ? st.tone(withAlpha(t.power_symbol, st.s)) : st.outline, w);
                 drawShape(p, g);
                 break;
         }
@@ -356,7 +365,7 @@ void drawPins(Painter& p, const Settings& cfg, const Theme& t, const Component& 
             p.noPen();
             p.drawCircle(pin.position, 0.35);
         } else {
-            p.setPen(withAlpha(t.pin, st.s), 0.12);
+            p.setPen(st.tone(withAlpha(t.pin, st.s)), 0.12);
             p.setDashed(dashed);
             p.drawLine(pin.position, pin.end);
             drawPinShape(p, pin);
@@ -376,13 +385,14 @@ void drawPins(Painter& p, const Settings& cfg, const Theme& t, const Component& 
         const Point M = midpoint(pin.position, pin.end);
         const double fs = cfg.font_scale;
         if (showNumber) {
-            // Above the pin line (left of a vertical one) when the name is inside the body, else below it.
+            // Above the pin line (left of a vertical one), unless a name outside the body takes that side.
             text(p, st.syntax, pin.number, M, (pin.number_size > 0 ? pin.number_size : 0.8) * fs, angle, 0,
-                 nameOffset > 0 ? -1 : 1, false, emph ? t.highlight : withAlpha(t.pin_number, st.s));
+                 nameOffset > 0 || !showName ? -1 : 1, false,
+                 emph ? t.highlight : st.tone(withAlpha(t.pin_number, st.s)));
         }
         if (showName) {
             const double size = (pin.name_size > 0 ? pin.name_size : 0.9) * fs;
-            const Color color = emph ? t.highlight : withAlpha(t.pin_name, st.s);
+            const Color color = emph ? t.highlight : st.tone(withAlpha(t.pin_name, st.s));
             if (nameOffset > 0) {
                 const Point at{pin.end.x + nameOffset * D.x, pin.end.y + nameOffset * D.y};
                 const bool intoBody = horizontal ? D.x > 0 : D.y < 0;
@@ -400,13 +410,40 @@ void drawFields(Painter& p, const Settings& cfg, const Theme& t, const Component
     for (size_t fi = 0; fi < c.fields.size(); ++fi) {
         const GraphicItem& f = c.fields[fi];
         if (f.hidden || f.points.empty()) continue;
-        Color fc = st.selected ? t.selection : withAlpha(fi == 0 ? t.reference : t.field, st.s);
+        Color fc = st.selected ? t.selection : st.tone(withAlpha(fi == 0 ? t.reference : t.field, st.s));
         const TextPose pose = symbolFrame ? poseInSymbol(m, verticalAngle(f.angle), f.h_justify, f.v_justify)
                                           : TextPose{f.angle, f.h_justify, -f.v_justify};
         const bool unitSuffix = fi == 0 && lib && f.text == c.reference && multiUnit(*lib);
         text(p, st.syntax, unitSuffix ? f.text + unitLetters(c.unit) : f.text, f.points[0],
              orDefault(f.size, 1.27) * cfg.font_scale, pose.angle, pose.h, pose.v, f.bold, fc);
     }
+}
+
+// KiCad's cross over a part that is not fitted: corner to corner over the body,
+// grown towards the pins' ends (0.6 of their reach, at least 0.3 of the other axis's).
+void drawDnpCross(Painter& p, const Theme& t, const Component& c, const ComponentStyle& st) {
+    BBox body;  // the outlines' outer edges
+    for (const GraphicItem& g : c.graphics) {
+        if (g.kind == Text) continue;
+        const double half = orDefault(g.width, 0.15) / 2;
+        const double r = (g.kind == Circle ? g.radius : 0) + half;
+        const size_t n = g.kind == Circle ? std::min<size_t>(g.points.size(), 1) : g.points.size();
+        for (size_t i = 0; i < n; ++i) {
+            body.add({g.points[i].x - r, g.points[i].y - r});
+            body.add({g.points[i].x + r, g.points[i].y + r});
+        }
+    }
+    if (!body.valid()) body = c.bbox;
+    if (!body.valid()) return;
+    BBox reach = body;
+    for (const Pin& pin : c.pins) reach.add(pin.position), reach.add(pin.end);
+    const double rx = std::max(body.min_x - reach.min_x, reach.max_x - body.max_x);
+    const double ry = std::max(body.min_y - reach.min_y, reach.max_y - body.max_y);
+    const double mx = std::max(0.6 * rx, 0.3 * ry), my = std::max(0.6 * ry, 0.3 * rx);
+    p.setPen(withAlpha(t.no_connect, st.s), 0.45);
+    p.setDashed(false);
+    p.drawLine({body.min_x - mx, body.min_y - my}, {body.max_x + mx, body.max_y + my});
+    p.drawLine({body.max_x + mx, body.min_y - my}, {body.min_x - mx, body.max_y + my});
 }
 
 void drawComponents(Painter& p, const Settings& cfg, const Theme& t, const Schematic& s, int sheet, const Emphasis& em,
@@ -422,10 +459,13 @@ void drawComponents(Painter& p, const Settings& cfg, const Theme& t, const Schem
         st.selected = em.selected(index);
         st.s = componentDimmed(c, index, em, h) ? 0.25 : 1;
         st.syntax = syntaxOf(s);
-        st.outline = st.selected ? t.selection : withAlpha(t.symbol_outline, st.s);
+        st.dnp = c.dnp;
+        st.background = t.background;
+        st.outline = st.selected ? t.selection : st.tone(withAlpha(t.symbol_outline, st.s));
         drawComponentGraphics(p, cfg, t, c, st, symbolFrame);
         drawPins(p, cfg, t, c, index, st, em, lib);
         drawFields(p, cfg, t, c, st, symbolFrame, lib);
+        if (c.dnp) drawDnpCross(p, t, c, st);
         if (st.selected) {
             p.noBrush();
             p.setPen(t.selection, 0.25);

@@ -586,6 +586,75 @@ TEST(RenderText, PinNamesInsideOrBesideAndNumbersOpposite) {
     EXPECT_TRUE(z.text("1").v == 1 && z.text("3").v == 1);
 }
 
+TEST(RenderText, NumbersTakeTheNameSideWhenNoNameIsDrawnThere) {
+    // Names outside the body (offset 0): a number goes below a horizontal pin (right of a vertical
+    // one) only when a name is drawn above it; otherwise it takes the name's side.
+    Component c;
+    c.pins = {pin({0, 0}, {2.54, 0}, "A", "1"), pin({0, 5}, {2.54, 5}, "~", "2"), pin({0, 9}, {2.54, 9}, "", "3"),
+              pin({9, 0}, {9, 2.54}, "V", "4"), pin({12, 0}, {12, 2.54}, "~", "5")};
+    LibSymbol lib;
+    lib.name = "R", lib.pin_name_offset = 0;
+    Schematic s = withLibrary(c, lib);
+    Settings noNames;
+    noNames.show_pin_names = false;
+    const struct {
+        const char* what;
+        bool hideNames;
+        double offset;
+        const Settings cfg;
+        const char* sides;  // v of numbers 1..5
+    } rows[] = {
+        {"names shown", false, 0, {}, "1 -1 -1 1 -1"},
+        {"symbol hides names", true, 0, {}, "-1 -1 -1 -1 -1"},
+        {"names off in the settings", false, 0, noNames, "-1 -1 -1 -1 -1"},
+        {"names inside the body", false, 0.5, {}, "-1 -1 -1 -1 -1"},
+    };
+    for (const auto& r : rows) {
+        s.lib_symbols[0]->hide_pin_names = r.hideNames;
+        s.lib_symbols[0]->pin_name_offset = r.offset;
+        RecordingPainter p = render(s, r.cfg);
+        std::string sides;
+        for (const char* n : {"1", "2", "3", "4", "5"})
+            sides += std::string(sides.empty() ? "" : " ") + std::to_string(p.text(n).v);
+        EXPECT_EQ(sides, r.sides) << r.what;
+    }
+}
+
+TEST(Render, DoNotPopulatePartsGreyedWithACross) {
+    Schematic s = oneSheet();
+    s.components = {part("R1", {10, 10}, 1, 2)};
+    const RecordingPainter fitted = render(s);
+    s.components[0].dnp = true;
+    const RecordingPainter dnp = render(s);
+    // Grey of the colour's lightness, half-way into the background; alpha kept.
+    auto greyed = [](const Color& c, double a) {
+        const double l = (std::max({c.r, c.g, c.b}) + std::min({c.r, c.g, c.b})) / 2;
+        return Color{(l + kDark.background.r) / 2, (l + kDark.background.g) / 2, (l + kDark.background.b) / 2, a};
+    };
+    const PaintCall body = dnp.ofKind("polyline")[0];
+    EXPECT_TRUE(same(body.pen, greyed(kDark.symbol_outline, 1)) && same(body.brush, greyed(kDark.symbol_fill, 1)));
+    EXPECT_TRUE(same(linesAt(dnp, {10, 5})[0].pen, greyed(kDark.pin, 1)));
+    EXPECT_TRUE(same(dnp.text("R1").color, greyed(kDark.reference, 1)) &&
+                same(dnp.text("1").color, greyed(kDark.pin_number, 1)));
+    // The cross: corner to corner over the body's outer edges, grown towards the pins' ends.
+    ASSERT_EQ(dnp.count("line"), fitted.count("line") + 2);
+    const auto lines = dnp.ofKind("line");
+    const PaintCall a = lines[lines.size() - 2], b = lines.back();
+    EXPECT_TRUE(same(a.pen, kDark.no_connect) && a.pen_width == 0.45 && !a.dashed);
+    const double mx = 0.3 * (5 - 2.075), my = 0.6 * (5 - 2.075);
+    EXPECT_NEAR(a.points[0].x, 10 - 1.075 - mx, 1e-9);
+    EXPECT_NEAR(a.points[0].y, 10 - 2.075 - my, 1e-9);
+    EXPECT_NEAR(a.points[1].x, 10 + 1.075 + mx, 1e-9);
+    EXPECT_NEAR(b.points[0].x, a.points[1].x, 1e-9);
+    EXPECT_NEAR(b.points[1].y, 10 + 2.075 + my, 1e-9);
+    // Emphasis still shows in its own colours.
+    Highlight h;
+    h.nets = {1};
+    h.components = {0};
+    const RecordingPainter picked = render(s, {}, &h);
+    EXPECT_TRUE(same(picked.text("R1").color, kDark.selection) && same(picked.text("1").color, kDark.highlight));
+}
+
 TEST(RenderText, MarkupAndEscapesInKicadDesignsOnly) {
     Schematic s = oneSheet();
     s.format = "kicad";

@@ -42,25 +42,17 @@ struct Span {
 };
 
 // KiCad's markup within one line: a prefix and a brace open a span that the
-// partner brace closes; its content may hold further markup but no other
-// brace. Anything else, unbalanced braces and lone prefixes included, is text.
+// brace's partner closes; its content may hold further markup and balanced
+// braces. Anything else, unbalanced braces and lone prefixes included, is text.
 void markupSpans(std::string_view line, size_t offset, std::vector<Span>& out) {
     const size_t n = line.size();
-    struct Open {
-        size_t at;
-        bool clean;  // every brace pair inside is markup
-    };
-    std::vector<Open> open;
-    std::vector<size_t> closeOf(n, std::string_view::npos);
+    std::vector<size_t> open, closeOf(n, std::string_view::npos);
     for (size_t i = 0; i < n; ++i) {
         if (line[i] == '{') {
-            open.push_back({i, true});
+            open.push_back(i);
         } else if (line[i] == '}' && !open.empty()) {
-            const Open o = open.back();
+            closeOf[open.back()] = i;
             open.pop_back();
-            const bool markup = o.at > 0 && isMarkupPrefix(line[o.at - 1]) && o.clean;
-            if (markup) closeOf[o.at] = i;
-            if (!open.empty() && !markup) open.back().clean = false;
         }
     }
     struct Style {

@@ -47,7 +47,8 @@ TEST(TextLayout, LinesMarkupAndEscapesAsKicadShowsThem) {
         {"p_{q^{r}s}t", "[p]|_[q]|^[r]|_[s]|[t]"},
         // Bus groups keep their braces; a member's markup is drawn.
         {"SWD{~{RST}, IO}", "[SWD{]|o[RST]|[, IO}]"},
-        // Unbalanced braces, braces inside markup, lone and doubled tildes: drawn as typed.
+        // Balanced braces inside markup are text; unbalanced ones, lone and doubled tildes are drawn as typed.
+        {"~{open x~y {z} b}", "o[open x~y {z} b]"},
         {"~{unbal x~y {z}", "[~{unbal x~y {z}]"},
         {"~{x}y}z", "o[x]|[y}z]"},
         {"a~b ~~{C} ~{D}~", "[a~b ~]|o[C]|[ ]|o[D]|[~]"},

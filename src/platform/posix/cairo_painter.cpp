@@ -230,7 +230,8 @@ void CairoPainter::drawTextLine(std::span<const TextRun> runs, Point anchor, dou
         cairo_move_to(cr_, x, baseline - piece.rise);
         cairo_show_text(cr_, piece.utf8.c_str());
         if (piece.overbar) {
-            const double y = baseline - piece.rise - kOverbarRise * piece.size;
+            // At the line's height, so a bar over a subscript joins its neighbours'; above a superscript.
+            const double y = baseline - std::max(kOverbarRise * size, piece.rise + kOverbarRise * piece.size);
             cairo_new_path(cr_);
             cairo_move_to(cr_, x, y);
             cairo_line_to(cr_, x + piece.advance, y);

@@ -287,6 +287,16 @@ TEST(CairoPainter, CloseUpsMatchReferenceImages) {
     ASSERT_TRUE(synthetic) << error;
     expectLikeReference(synthetic.get(), "labels_and_sheet_pins");
 
+    // Multi-line texts, markup, escapes, pin number sides and a part not fitted, drawn from a
+    // hand-written fixture; tests/reference/README.md says what was compared with KiCad's own plot.
+    auto texts = openSchematicFile(sourceDir() + "/tests/fixtures/kicad/texts_and_pins.kicad_sch", &error);
+    ASSERT_TRUE(texts) << error;
+    Settings light;
+    light.theme = "light";
+    SurfacePtr textImage = renderRegionImage(*texts, 0, light, nullptr, {5, 15, 245, 105}, 5, &error);
+    ASSERT_TRUE(textImage) << error;
+    expectLikeReference(textImage.get(), "texts_and_pins");
+
     const std::string demos = "/usr/share/kicad/demos/";
     if (!std::filesystem::exists(demos + "pic_programmer/pic_programmer.kicad_sch"))
         GTEST_SKIP() << "KiCad demos not installed";
@@ -297,8 +307,6 @@ TEST(CairoPainter, CloseUpsMatchReferenceImages) {
     } closeUps[] = {{"pic_programmer/pic_programmer.kicad_sch", "pic_programmer_gates", {40, 20, 120, 90}},
                     {"ecc83/ecc83-pp.kicad_sch", "ecc83_tubes", {120, 45, 215, 140}},
                     {"video/video.kicad_sch", "video_sheet_symbols", {160, 35, 240, 110}}};
-    Settings light;
-    light.theme = "light";
     for (const CloseUp& c : closeUps) {
         auto s = openSchematicFile(demos + c.design, &error);
         ASSERT_TRUE(s) << error;

@@ -136,7 +136,7 @@ void TextBlock::layOut(std::string_view text, TextSyntax syntax) {
 }
 
 std::span<const TextRun> TextBlock::line(size_t i) const {
-    if (simple_) return {&single_, i == 0 ? 1u : 0u};
+    if (simple_) return {&single_, i == 0 && !single_.text.empty() ? 1u : 0u};
     if (i + 1 >= starts_.size()) return {};
     return std::span<const TextRun>(runs_).subspan(starts_[i], starts_[i + 1] - starts_[i]);
 }

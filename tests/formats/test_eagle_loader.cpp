@@ -138,19 +138,15 @@ TEST(EagleGeometry, TextsReadAsEagleShowsThem) {
         const char* pose;  // angle h,v
     } rows[] = {
         {"R0", "bottom-left", false, 0, "0 -1,1"},
-        {"R90", "bottom-left", false, 0, "90 -1,1"},
         {"R180", "bottom-left", false, 0, "0 1,-1"},  // turned to read from the left, alignment flipped
         {"R270", "bottom-left", false, 0, "90 1,-1"},
         {"R135", "top-center", false, 0, "315 0,1"},
         {"R271", "bottom-left", false, 0, "271 -1,1"},
         {"SR180", "bottom-left", false, 0, "180 -1,1"},  // spinning texts are drawn as turned
-        {"SR270", "center-right", false, 0, "270 1,0"},
-        {"MR0", "bottom-left", false, 0, "0 1,1"},  // mirrored: placed on the other side, not backwards
+        {"MR0", "bottom-left", false, 0, "0 1,1"},       // mirrored: placed on the other side, not backwards
         {"MR90", "bottom-left", false, 0, "90 -1,-1"},
         {"MR180", "bottom-left", false, 0, "0 -1,-1"},
-        {"SMR0", "bottom-left", false, 0, "0 1,1"},
         {"R0", "bottom-left", false, 180, "0 1,-1"},  // the part's turn counts too
-        {"R90", "bottom-left", false, 180, "90 1,-1"},
         {"R0", "bottom-left", true, 0, "0 1,1"},
         {"MR0", "bottom-left", true, 0, "0 -1,1"},  // two mirrors cancel
         {"R90", "bottom-left", true, 90, "0 -1,-1"},

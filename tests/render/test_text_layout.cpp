@@ -38,6 +38,7 @@ TEST(TextLayout, LinesMarkupAndEscapesAsKicadShowsThem) {
         const char* runs;
     } rows[] = {
         {"plain", "[plain]"},
+        {"", ""},
         {"Stackup used:\nline two\r\nthree", "[Stackup used:] / [line two] / [three]"},
         {"\nafter\n", " / [after] / "},
         {"T\tU ab\tc", "[T   U ab    c]"},  // stops every four characters
@@ -117,8 +118,7 @@ TEST(TextLayout, BlockBoxCoversEveryLineTurnedWithTheText) {
         {&one, 0, -1, 1, {10, 20, 12.4, 21.15}},                  // starts at, hangs below the anchor
         {&one, 0, 0, 0, {8.8, 19.425, 11.2, 20.575}},             // centred both ways
         {&two, 0, 1, -1, {7.6, 20 - 1.15 - kLinePitch, 10, 20}},  // ends at, stands above; widest line
-        {&one, 90, -1, -1, {8.85, 17.6, 10, 20}},                 // reading up, standing left of it
-        {&two, 90, -1, 1, {10, 17.6, 11.15 + kLinePitch, 20}},
+        {&two, 90, -1, 1, {10, 17.6, 11.15 + kLinePitch, 20}},    // reading up, lines stacked rightwards
     };
     for (const auto& r : rows) {
         const BBox b = textBlockBox(*r.block, {10, 20}, 1, r.angle, r.h, r.v);

@@ -536,11 +536,11 @@ bool contains(const BBox& b, Point p) { return p.x >= b.min_x && p.x <= b.max_x 
 
 // On the box of the label's whole text block as it is drawn.
 bool onLabelText(const Schematic& s, const Label& l, Point p, double fontScale) {
-    const TextPlace at = labelTextPlace(l, fontScale);
-    const double em = at.size * kTextScale;
+    const double em = fontScale * l.size * kTextScale;
     // No text block reaches further than this; most labels are passed by without laying them out.
     const double reach = kLabelOffset * l.size + em * (1.2 * static_cast<double>(l.text.size()) + 2);
     if (!(distance(p, l.position) <= reach)) return false;
+    const TextPlace at = labelTextPlace(l, fontScale);
     const TextBlock block(l.text, syntaxOf(s));
     return contains(textBlockBox(block, at.anchor, em, at.angle, at.h, at.v), p);
 }

@@ -209,9 +209,13 @@ void CairoPainter::drawTextLine(std::span<const TextRun> runs, Point anchor, dou
     cairo_font_extents_t fe;
     cairo_font_extents(cr_, &fe);
     // The line's layout box: the runs' advances by the font's line height.
-    double W = 0;
+    // Sizes are set only when they change: each change costs a font lookup.
+    double W = 0, current = size;
+    auto sized = [&](double s) {
+        if (s != current) cairo_set_font_size(cr_, current = s);
+    };
     for (Piece& piece : pieces) {
-        cairo_set_font_size(cr_, piece.size);
+        sized(piece.size);
         cairo_text_extents_t te;
         cairo_text_extents(cr_, piece.utf8.c_str(), &te);
         piece.advance = te.x_advance;
@@ -226,7 +230,7 @@ void CairoPainter::drawTextLine(std::span<const TextRun> runs, Point anchor, dou
     double x = ox;
     const double baseline = oy + fe.ascent;
     for (const Piece& piece : pieces) {
-        cairo_set_font_size(cr_, piece.size);
+        sized(piece.size);
         cairo_move_to(cr_, x, baseline - piece.rise);
         cairo_show_text(cr_, piece.utf8.c_str());
         if (piece.overbar) {

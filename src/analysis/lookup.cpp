@@ -103,16 +103,36 @@ bool isReference(const Schematic& s, std::string_view text) {
     return false;
 }
 
-int findComponent(const Schematic& s, const std::string& ref) {
+// A name as KiCad shows it, so "SDI/out0" finds the file's "SDI{slash}out0" and the other way round.
+bool sameShownName(std::string_view stored, std::string_view typed, bool anyCase) {
+    if (stored.find('{') == std::string_view::npos && typed.find('{') == std::string_view::npos) return false;
+    const std::string a = resolveKicadEscapes(stored), b = resolveKicadEscapes(typed);
+    return anyCase ? equalsNoCase(a, b) : a == b;
+}
+
+// A net whose name or alias reads as `name` once escapes are resolved; -1 when none.
+int findShownNet(const Schematic& s, std::string_view name, bool anyCase) {
+    const int n = static_cast<int>(s.nets.size());
+    for (int i = 0; i < n; ++i)
+        if (sameShownName(s.nets[i].name, name, anyCase)) return i;
+    for (int i = 0; i < n; ++i)
+        for (const std::string& a : s.nets[i].aliases)
+            if (sameShownName(a, name, anyCase)) return i;
+    return -1;
+}
+
+}  // namespace
+
+int findComponent(const Schematic& s, std::string_view ref) {
     const int n = static_cast<int>(s.components.size());
     for (int i = 0; i < n; ++i)
         if (s.components[i].reference == ref) return i;
     for (int i = 0; i < n; ++i)
         if (equalsNoCase(s.components[i].reference, ref)) return i;
+    for (int i = 0; i < n; ++i)
+        if (sameShownName(s.components[i].reference, ref, true)) return i;
     return -1;
 }
-
-}  // namespace
 
 bool resolveTarget(const Schematic& s, const std::string& target, std::vector<int>& nets, std::string& label,
                    std::string* error) {
@@ -122,7 +142,8 @@ bool resolveTarget(const Schematic& s, const std::string& target, std::vector<in
 
     if (toLower(t.substr(0, 4)) == "net:") {
         const std::string rest = t.substr(4);
-        const int n = findNet(s, trim(rest));
+        int n = findNet(s, trim(rest));
+        if (n < 0) n = findShownNet(s, trim(rest), false);
         if (n < 0) return fail(error, "net '" + rest + "' not found");
         nets.push_back(n);
         label = "net " + s.nets[n].name;
@@ -146,7 +167,9 @@ bool resolveTarget(const Schematic& s, const std::string& target, std::vector<in
         const std::string& ref = c.reference;
         if (!pinPart.empty()) {
             for (const Pin& p : c.pins) {
-                if (p.number != pinPart && !equalsNoCase(p.name, pinPart)) continue;
+                if (p.number != pinPart && !equalsNoCase(p.name, pinPart) && !sameShownName(p.number, pinPart, false) &&
+                    !sameShownName(p.name, pinPart, true))
+                    continue;
                 if (p.net < 0) return fail(error, ref + " pin " + pinPart + " is not connected");
                 nets.push_back(p.net);
                 label = ref + "." + p.number;
@@ -166,6 +189,7 @@ bool resolveTarget(const Schematic& s, const std::string& target, std::vector<in
     int n = findNet(s, t);
     for (int i = 0; n < 0 && i < static_cast<int>(s.nets.size()); ++i)
         if (equalsNoCase(s.nets[i].name, t)) n = i;
+    if (n < 0) n = findShownNet(s, t, true);
     if (n < 0) return fail(error, "'" + t + "' is neither a component, a pin (REF.PIN) nor a net name");
     nets.push_back(n);
     label = "net " + s.nets[n].name;

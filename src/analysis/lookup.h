@@ -14,6 +14,10 @@ namespace nl {
 // The first net named exactly `name`, else the first with that alias, else -1.
 int findNet(const Schematic& s, std::string_view name);
 
+// The component with this reference: exact, else in any case, else as KiCad
+// shows it (escapes resolved); -1 when none.
+int findComponent(const Schematic& s, std::string_view ref);
+
 // The reference up to its first decimal digit: R12 -> R, #PWR01 -> #PWR, U3A -> U.
 std::string referencePrefix(const Component& c);
 
@@ -24,6 +28,8 @@ std::string componentKind(const Component& c);
 const std::string& pinTypeLabel(const std::string& type);
 
 // Turns "R1", "R1.2", "R1 pin VCC", "net:GND" or a bare net name into nets.
+// Names typed with or without KiCad's escapes ("SDI/out0", "SDI{slash}out0")
+// find the same net, pin or part.
 // `nets` is cleared first; `label` names what was found. On failure returns
 // false with the reason in *error (when given).
 bool resolveTarget(const Schematic& s, const std::string& target, std::vector<int>& nets, std::string& label,

@@ -82,12 +82,7 @@ int cmdComponent(const Args& args, const std::string&) {
     SchematicPtr s = openForCommand(args);
     if (!s) return 1;
     const std::string& ref = args[2];
-    const int n = static_cast<int>(s->components.size());
-    int found = -1;
-    for (int i = 0; i < n && found < 0; ++i)
-        if (s->components[i].reference == ref) found = i;
-    for (int i = 0; i < n && found < 0; ++i)
-        if (equalsNoCase(s->components[i].reference, ref)) found = i;
+    const int found = findComponent(*s, ref);
     if (found < 0) {
         err("No component '" + ref + "'\n");
         return 1;

@@ -363,7 +363,7 @@ void WindowController::pointerMove(double x, double y) {
     }
     const bool names = settings_.show_net_names_on_hover;
     if (!schematic_ || !(settings_.tooltips || names)) return;
-    const HitInfo hit = hitTest(*schematic_, sheet_, toSheet(x, y), tolerance(), index_.get());
+    const HitInfo hit = hitTest(*schematic_, sheet_, toSheet(x, y), tolerance(), settings_.font_scale, index_.get());
     // Two pins of one part are two items: the marker and the status follow the pin.
     if (hit.kind == hover_.kind && hit.index == hover_.index && hit.sub == hover_.sub) return;
     hover_ = hit;
@@ -412,7 +412,7 @@ void WindowController::buttonPress(int button, double x, double y, bool shift) {
     }
     if (button != 1 || !schematic_) return;
     const Schematic& s = *schematic_;
-    const HitInfo hit = hitTest(s, sheet_, toSheet(x, y), tolerance(), index_.get());
+    const HitInfo hit = hitTest(s, sheet_, toSheet(x, y), tolerance(), settings_.font_scale, index_.get());
     resetHighlight(settings_.dim_others);
     if (hit.kind == "none") {
         setStatus("");
@@ -442,7 +442,7 @@ void WindowController::buttonRelease(int button) {
 void WindowController::doubleClick(double x, double y) {
     Batch batch(*this);
     if (!schematic_ || pan_.active) return;
-    const HitInfo hit = hitTest(*schematic_, sheet_, toSheet(x, y), tolerance(), index_.get());
+    const HitInfo hit = hitTest(*schematic_, sheet_, toSheet(x, y), tolerance(), settings_.font_scale, index_.get());
     if (hit.kind == "sheet_symbol" && validIndex(hit.index, schematic_->sheet_symbols.size()))
         showSheet(schematic_->sheet_symbols[hit.index].child, true);
 }

@@ -68,14 +68,6 @@ json errorResult(const std::string& message) { return json{{"error", message}}; 
 
 // ---- shared lookups ------------------------------------------------------------
 
-int findComponent(const Schematic& s, const std::string& ref) {
-    for (size_t i = 0; i < s.components.size(); ++i)
-        if (s.components[i].reference == ref) return static_cast<int>(i);
-    for (size_t i = 0; i < s.components.size(); ++i)
-        if (equalsNoCase(s.components[i].reference, ref)) return static_cast<int>(i);
-    return -1;
-}
-
 // A decimal integer read the way std::stoi reads one (leading blanks, a sign,
 // digits, anything after ignored), without its exceptions; false when no
 // digits start the text or the number leaves the int range.

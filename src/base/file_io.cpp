@@ -1,5 +1,8 @@
 #include "base/file_io.h"
 
+#include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -72,6 +75,26 @@ bool readWholeFile(const std::string& path, FileData& out) {
 #else
     return readByStream(path, out);
 #endif
+}
+
+std::string fileModifiedText(const std::string& path) {
+    if (path.empty()) return {};
+    std::error_code ec;
+    const auto written = std::filesystem::last_write_time(std::filesystem::u8path(path), ec);
+    if (ec) return {};
+    const auto since = std::chrono::file_clock::to_sys(written);
+    const std::time_t t =
+        std::chrono::system_clock::to_time_t(std::chrono::time_point_cast<std::chrono::system_clock::duration>(since));
+    std::tm local{};
+#ifdef _WIN32
+    if (localtime_s(&local, &t) != 0) return {};
+#else
+    if (!localtime_r(&t, &local)) return {};
+#endif
+    char text[64];
+    std::snprintf(text, sizeof text, "%02d.%02d.%04d %02d:%02d", local.tm_mday, local.tm_mon + 1, local.tm_year + 1900,
+                  local.tm_hour, local.tm_min);
+    return text;
 }
 
 }  // namespace nl

@@ -17,4 +17,8 @@ struct FileData {
 // opened or read (a directory, a missing file, no permission).
 bool readWholeFile(const std::string& path, FileData& out);
 
+// When the file at `path` was last written, in local time as "dd.mm.yyyy hh:mm";
+// empty when that cannot be learnt.
+std::string fileModifiedText(const std::string& path);
+
 }  // namespace nl

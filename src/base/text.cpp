@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 namespace nl {
 
@@ -64,6 +66,53 @@ bool parseDouble(std::string_view text, double& out) {
     if (r.ec != std::errc() || r.ptr == b) return false;
     out = v;
     return true;
+}
+
+namespace {
+
+char escapedChar(std::string_view name) {
+    static constexpr std::pair<std::string_view, char> kNames[] = {
+        {"dblquote", '"'}, {"quote", '\''}, {"lt", '<'},      {"gt", '>'},    {"backslash", '\\'},
+        {"slash", '/'},    {"bar", '|'},    {"comma", ','},   {"colon", ':'}, {"space", ' '},
+        {"dollar", '$'},   {"tab", '\t'},   {"return", '\n'}, {"brace", '{'},
+    };
+    for (const auto& [n, c] : kNames)
+        if (n == name) return c;
+    return 0;
+}
+
+}  // namespace
+
+std::string resolveKicadEscapes(std::string_view text) {
+    if (text.find('{') == std::string_view::npos) return std::string(text);
+    // Each brace's partner, found once, keeps hostile nesting linear.
+    std::vector<size_t> partner(text.size(), std::string_view::npos), open;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '{') {
+            open.push_back(i);
+        } else if (text[i] == '}' && !open.empty()) {
+            partner[open.back()] = i;
+            open.pop_back();
+        }
+    }
+    std::string out;
+    out.reserve(text.size());
+    char prev = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '{' && partner[i] != std::string_view::npos && prev != '~' && prev != '_' && prev != '^' &&
+            prev != '$') {
+            if (const char r = escapedChar(text.substr(i + 1, partner[i] - i - 1))) {
+                out += r;
+                i = partner[i];
+                prev = '}';
+                continue;
+            }
+        }
+        out += c;
+        prev = c;
+    }
+    return out;
 }
 
 }  // namespace nl

@@ -17,4 +17,11 @@ bool containsNoCase(std::string_view text, std::string_view part);
 // Returns false when no number starts the text or it is out of range.
 bool parseDouble(std::string_view text, double& out);
 
+// The text KiCad shows for what its files store: the brace escapes ({slash},
+// {dblquote}, {lt}, {return}, ...) become their characters. Braces that open
+// markup or variables (after ~ _ ^ $), unknown names and unbalanced braces
+// stay as written. Names keep the file's spelling; this is for drawing and for
+// matching what a user typed.
+std::string resolveKicadEscapes(std::string_view text);
+
 }  // namespace nl

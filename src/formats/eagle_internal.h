@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "formats/eagle_loader.h"
 #include "model/model.h"
 #include "readers/xml.h"
 
@@ -18,7 +19,9 @@ namespace nl {
 
 struct EagleSymbol {
     std::vector<GraphicItem> graphics;
-    std::vector<LibPin> pins;  // unit 0, body style 0
+    std::vector<EagleRotation> rotations;  // each graphic's own rotation, spin and mirror flags included
+    std::vector<EagleAlign> aligns;        // each graphic's alignment as written
+    std::vector<LibPin> pins;              // unit 0, body style 0
 };
 
 // Appends the drawing items and pins of one `symbol` element to `target`.
@@ -27,8 +30,20 @@ void readEagleSymbol(XmlNode symbol, EagleSymbol& target);
 // "Sheet N", or the sheet's description with white space runs made single blanks, cut to 40 bytes.
 std::string eagleSheetName(XmlNode sheet, int sheetIndex);
 
+// What Eagle's frame placeholders (>DRAWING_NAME, >SHEET, ...) stand for.
+struct EagleFrameTexts {
+    std::string drawing_name;  // the file name without its extension
+    std::string modified;      // the file's modification time, "dd.mm.yyyy hh:mm"
+    int sheets = 0;
+};
+
+// The text a frame placeholder key (without its '>') stands for on sheet index
+// `sheet`; false for keys that are no frame placeholder.
+bool eagleFrameText(const EagleFrameTexts& frame, std::string_view key, int sheet, std::string& out);
+
 struct EagleLoad {
     Schematic& sch;
+    EagleFrameTexts frame;
     // part name + 0x1F + gate name -> component index
     std::unordered_map<std::string, int> instances;
     std::map<std::pair<std::string, bool>, int> netsByName;  // (name, bus) -> net index

@@ -8,6 +8,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "base/file_io.h"
 #include "base/text.h"
 #include "formats/eagle_internal.h"
 #include "readers/xml.h"
@@ -156,11 +157,6 @@ std::string placedPinShape(const std::string& lib) {
     return shape;
 }
 
-int placedTextAngle(double textAngle, double rotation) {
-    const int a = roundedAngle(textAngle + rotation);
-    return a == 90 || a == 270 ? 90 : 0;
-}
-
 class Loader {
 public:
     Loader(EagleLoad& load, size_t textSize)
@@ -285,17 +281,32 @@ void Loader::placeSymbol(XmlNode inst, const EagleSymbol& sym, const EaglePart& 
     c.graphics.reserve(sym.graphics.size());
     c.pins.reserve(sym.pins.size());
 
-    for (const GraphicItem& item : sym.graphics) {
+    // Texts are placed as Eagle shows them, from their own and the part's rotation.
+    auto pose = [&](GraphicItem& g, size_t i) {
+        const EagleTextPose tp = eagleTextPose(
+            i < sym.rotations.size() ? sym.rotations[i] : EagleRotation{},
+            i < sym.aligns.size() ? sym.aligns[i] : EagleAlign{g.h_justify, g.v_justify}, mirror, rotation);
+        g.angle = tp.angle;
+        g.h_justify = tp.h_justify;
+        g.v_justify = tp.v_justify;
+    };
+    for (size_t i = 0; i < sym.graphics.size(); ++i) {
+        const GraphicItem& item = sym.graphics[i];
         const bool placeholder = item.kind == Text && item.text.size() > 1 && item.text[0] == '>';
         if (placeholder) {
             const std::string key = item.text.substr(1);
             GraphicItem f = item;
-            f.text = key == "NAME" || key == "PART" ? c.reference
-                     : key == "VALUE"               ? c.value
-                                                    : [&] {
-                                            auto a = part.attributes.find(key);
-                                            return a == part.attributes.end() ? std::string() : a->second;
-                                        }();
+            auto attribute = part.attributes.find(key);
+            std::string frameText;
+            // A drawing frame's own texts (sheet number, date...) belong to its drawing, not to the part's fields.
+            const bool frame = key != "NAME" && key != "PART" && key != "VALUE" && attribute == part.attributes.end() &&
+                               eagleFrameText(load_.frame, key, c.sheet, frameText);
+            f.text = key == "NAME" || key == "PART"       ? c.reference
+                     : key == "VALUE"                     ? c.value
+                     : frame                              ? std::move(frameText)
+                     : attribute == part.attributes.end() ? std::string()
+                                                          : attribute->second;
+            std::vector<GraphicItem>& target = frame ? c.graphics : c.fields;
             XmlNode own;
             for (XmlNode a : inst.children())
                 if (a.name() == "attribute" && a.attr("name") == key) {
@@ -306,22 +317,23 @@ void Loader::placeSymbol(XmlNode inst, const EagleSymbol& sym, const EaglePart& 
                 // The instance's own placement of this text, in sheet coordinates as written.
                 f.points = {pointOf(own, "x", "y")};
                 f.size = own.attrNum("size", item.size);
-                f.angle = parseEagleRotation(own.attr("rot", "R0")).angle;
-                const EagleAlign al = parseEagleAlign(own.attr("align", "bottom-left"));
-                f.h_justify = al.h_justify;
-                f.v_justify = al.v_justify;
+                const EagleTextPose tp = eagleTextPose(parseEagleRotation(own.attr("rot", "R0")),
+                                                       parseEagleAlign(own.attr("align", "bottom-left")));
+                f.angle = tp.angle;
+                f.h_justify = tp.h_justify;
+                f.v_justify = tp.v_justify;
                 f.hidden = own.attr("display") == "off";
-                c.fields.push_back(std::move(f));
+                target.push_back(std::move(f));
                 continue;
             }
             for (Point& p : f.points) p = place(p);
-            f.angle = placedTextAngle(f.angle, rotation);
-            if (!f.text.empty()) c.fields.push_back(std::move(f));
+            pose(f, i);
+            if (!f.text.empty()) target.push_back(std::move(f));
             continue;
         }
         GraphicItem g = item;
         for (Point& p : g.points) p = place(p);
-        if (g.kind == Text) g.angle = placedTextAngle(g.angle, rotation);
+        if (g.kind == Text) pose(g, i);
         c.graphics.push_back(std::move(g));
     }
 
@@ -429,12 +441,16 @@ std::shared_ptr<Schematic> loadDocument(XmlNode root, XmlNode schematic, size_t 
     sch->title = fileNameOf(path);
     sch->rev = "Eagle " + root.attr("version");
 
-    EagleLoad load{*sch, {}, {}, {}};
+    EagleLoad load{*sch, {}, {}, {}, {}};
+    const std::string& name = sch->title;
+    load.frame.drawing_name = name.substr(0, std::min(name.size(), name.rfind('.')));
+    load.frame.modified = fileModifiedText(path);
     Loader loader(load, textSize);
     loader.readLibraries(schematic);
     loader.readParts(schematic);
     const XmlNode sheets = schematic.child("sheets");
     if (!sheets) return fail(error, "Eagle schematic has no sheets");
+    for (XmlNode sheet : sheets.children()) load.frame.sheets += sheet.name() == "sheet";
     int s = 0;
     for (XmlNode sheet : sheets.children()) {
         if (sheet.name() != "sheet") continue;
@@ -459,6 +475,32 @@ EagleRotation parseEagleRotation(std::string_view text) {
     double a = 0;
     if (parseDouble(text.substr(i), a) && std::isfinite(a)) r.angle = a;
     return r;
+}
+
+EagleTextPose eagleTextPose(const EagleRotation& text, const EagleAlign& align, bool part_mirror, double part_angle) {
+    // The reading and glyph-up directions through the text's own turn, then the part's.
+    auto through = [&](Point d) {
+        return eagleTransform(eagleTransform(d, text.mirror, text.angle), part_mirror, part_angle);
+    };
+    Point reading = through({1, 0});
+    const Point up = through({0, 1});
+    EagleTextPose pose{0, align.h_justify, align.v_justify};
+    if (reading.x * up.y - reading.y * up.x < 0) {
+        // Mirrored: the same place, read the other way.
+        reading = {-reading.x, -reading.y};
+        pose.h_justify = -pose.h_justify;
+    }
+    double angle = std::atan2(reading.y, reading.x) * 180.0 / kPi;
+    // Whole degrees come back whole despite the trigonometry.
+    if (std::fabs(angle - std::round(angle)) < 1e-9) angle = std::round(angle);
+    if (angle < 0) angle += 360;
+    if (!text.spin && angle > 90 && angle <= 270) {
+        angle = angle >= 180 ? angle - 180 : angle + 180;
+        pose.h_justify = -pose.h_justify;
+        pose.v_justify = -pose.v_justify;
+    }
+    pose.angle = angle;
+    return pose;
 }
 
 Point eagleTransform(Point p, bool mirror, double angle) {
@@ -519,6 +561,8 @@ void readEagleSymbol(XmlNode symbol, EagleSymbol& target) {
             continue;
         }
         GraphicItem g;
+        EagleRotation rotation;
+        EagleAlign align;
         if (kind == "wire") {
             g.kind = Polyline;
             g.width = item.attrNum("width", 0);
@@ -553,14 +597,17 @@ void readEagleSymbol(XmlNode symbol, EagleSymbol& target) {
             g.text = trim(item.text());
             g.points = {pointOf(item, "x", "y")};
             g.size = item.attrNum("size", kDefaultTextSize);
-            g.angle = parseEagleRotation(item.attr("rot", "R0")).angle;
-            const EagleAlign a = parseEagleAlign(item.attr("align", "bottom-left"));
-            g.h_justify = a.h_justify;
-            g.v_justify = a.v_justify;
+            rotation = parseEagleRotation(item.attr("rot", "R0"));
+            g.angle = rotation.angle;
+            align = parseEagleAlign(item.attr("align", "bottom-left"));
+            g.h_justify = align.h_justify;
+            g.v_justify = align.v_justify;
         } else {
             continue;
         }
         target.graphics.push_back(std::move(g));
+        target.rotations.push_back(rotation);
+        target.aligns.push_back(align);
     }
 }
 

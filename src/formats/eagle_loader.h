@@ -34,6 +34,20 @@ struct EagleAlign {
 // "bottom-left" (the default), "top-center", "center", ...
 EagleAlign parseEagleAlign(std::string_view text);
 
+// How Eagle shows a text: its own rotation combined with its part's (part_mirror,
+// part_angle; none for sheet texts and an instance's own attribute texts).
+// Mirroring moves the text and flips its alignment but never draws it
+// backwards; unless the text spins, one whose angle is over 90 and at most 270
+// degrees is turned by 180 with its alignment flipped, so it reads from the left
+// or from below. The angle is in 0..360, counter-clockwise.
+struct EagleTextPose {
+    double angle = 0;
+    int h_justify = -1;
+    int v_justify = 1;
+};
+EagleTextPose eagleTextPose(const EagleRotation& text, const EagleAlign& align, bool part_mirror = false,
+                            double part_angle = 0);
+
 // The points of a wire from a to b bent by `curve` degrees (positive: counter-clockwise).
 std::vector<Point> eagleArc(Point a, Point b, double curve);
 

@@ -27,6 +27,21 @@ GraphicItem rectangleOf(XmlNode n, bool filled) {
 
 }  // namespace
 
+bool eagleFrameText(const EagleFrameTexts& frame, std::string_view key, int sheet, std::string& out) {
+    const std::string total = std::to_string(frame.sheets);
+    if (key == "DRAWING_NAME")
+        out = frame.drawing_name;
+    else if (key == "LAST_DATE_TIME")
+        out = frame.modified;
+    else if (key == "SHEET")
+        out = std::to_string(sheet + 1) + "/" + total;
+    else if (key == "SHEETS" || key == "SHEET_TOTAL")
+        out = total;
+    else
+        return false;
+    return true;
+}
+
 std::string eagleSheetName(XmlNode sheet, int sheetIndex) {
     std::string name;
     if (XmlNode d = sheet.child("description")) {
@@ -58,12 +73,16 @@ void readEagleSheet(EagleLoad& load, XmlNode sheet, int s) {
         if (kind == "text") {
             TextItem t;
             t.text = trim(item.text());
+            if (std::string frame; t.text.size() > 1 && t.text[0] == '>' &&
+                                   eagleFrameText(load.frame, std::string_view(t.text).substr(1), s, frame))
+                t.text = std::move(frame);
             t.position = pointOf(item, "x", "y");
             t.size = item.attrNum("size", kDefaultTextSize);
-            t.angle = parseEagleRotation(item.attr("rot", "R0")).angle;
-            const EagleAlign a = parseEagleAlign(item.attr("align", "bottom-left"));
-            t.h_justify = a.h_justify;
-            t.v_justify = a.v_justify;
+            const EagleTextPose pose = eagleTextPose(parseEagleRotation(item.attr("rot", "R0")),
+                                                     parseEagleAlign(item.attr("align", "bottom-left")));
+            t.angle = pose.angle;
+            t.h_justify = pose.h_justify;
+            t.v_justify = pose.v_justify;
             t.sheet = s;
             sch.texts.push_back(std::move(t));
             continue;

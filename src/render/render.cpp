@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "render/scene_index.h"
+#include "render/text_layout.h"
 
 namespace nl {
 
@@ -40,11 +41,14 @@ private:
     const Highlight* h_;
 };
 
-// Every text goes through here, so that sizes are scaled in one place.
-void text(Painter& p, const std::string& s, Point at, double size, double angle, int h, int v, bool bold,
-          const Color& c) {
-    p.drawText(s, at, size * kTextScale, angle, h, v, bold, c);
+// Every text goes through here, so that sizes are scaled and texts laid out in one place.
+void text(Painter& p, TextSyntax syntax, const std::string& s, Point at, double size, double angle, int h, int v,
+          bool bold, const Color& c) {
+    drawTextBlock(p, s, syntax, at, size * kTextScale, angle, h, v, bold, c);
 }
+
+// KiCad's texts carry its escapes and markup; Eagle's are drawn as written.
+TextSyntax syntaxOf(const Schematic& s) { return s.format == "eagle" ? TextSyntax::Plain : TextSyntax::Kicad; }
 
 // The direction out of the box or past the flag for a rounded angle of 0, 90, 180 or 270.
 Point outward(int r) {
@@ -153,31 +157,59 @@ void drawSheetDrawings(Painter& p, const Theme& t, const Schematic& s, int sheet
     }
 }
 
+// Where and how a label's (or sheet pin's) text is drawn; sizes before kTextScale.
+struct TextPlace {
+    Point anchor;
+    double size;
+    double angle;
+    int h, v;
+    bool bold;
+};
+
+TextPlace labelTextPlace(const Label& l, double fontScale) {
+    int r = roundedAngle(l.angle);
+    const double size = fontScale * l.size, k = kLabelOffset * l.size;
+    if (l.kind == SheetPin) {
+        // Inside the sheet's box, running from the edge inwards.
+        if (!square(r)) r = 0;
+        const Point o = outward(r);
+        return {{l.position.x - k * o.x, l.position.y - k * o.y},
+                size,
+                r == 0 || r == 180 ? 0.0 : 90.0,
+                r == 0 || r == 90 ? 1 : -1,
+                0,
+                false};
+    }
+    if (!square(r)) return {l.position, size, l.angle, -1, 0, l.kind != Local};
+    // Never upside down or reading downwards; local labels sit on the wire, the others after their flag.
+    const double angle = r == 0 || r == 180 ? 0 : 90;
+    const int h = r == 0 || r == 90 ? -1 : 1;
+    if (l.kind == Local) return {l.position, size, angle, h, -1, false};
+    const Point o = outward(r);
+    return {{l.position.x + k * o.x, l.position.y + k * o.y}, size, angle, h, 0, true};
+}
+
 void drawSheetSymbols(Painter& p, const Settings& cfg, const Theme& t, const Schematic& s, int sheet,
                       const Emphasis& em, const SceneItems* only) {
     const double fs = cfg.font_scale;
+    const TextSyntax syntax = syntaxOf(s);
     for (const SheetSymbol& sym : picked(s.sheet_symbols, only, &SceneItems::sheet_symbols)) {
         if (sym.sheet != sheet) continue;
         p.noBrush();
         p.setPen(t.sheet_symbol, 0.2);
         Point a = sym.position, b = offset(sym.position, sym.size);
         p.drawRect(a, b);
-        text(p, sym.name, {a.x, a.y - 0.6}, 1.3 * fs, 0, -1, -1, true, t.sheet_symbol);
+        text(p, syntax, sym.name, {a.x, a.y - 0.6}, 1.3 * fs, 0, -1, -1, true, t.sheet_symbol);
         if (!sym.file.empty())
-            text(p, "File: " + sym.file, {a.x, b.y + 1.0}, fs, 0, -1, 1, false, withAlpha(t.sheet_symbol, 0.7));
+            text(p, syntax, "File: " + sym.file, {a.x, b.y + 1.0}, fs, 0, -1, 1, false, withAlpha(t.sheet_symbol, 0.7));
         for (int li : sym.pins) {
             if (li < 0 || li >= static_cast<int>(s.labels.size())) continue;
             const Label& l = s.labels[li];
             bool emph = em.netEmphasised(l.net);
             Color c = emph ? t.highlight : t.sheet_pin;
             p.setPen(c, emph ? 0.3 : 0.15);
-            // Once, inside the box, running from the edge inwards.
-            int r = roundedAngle(l.angle);
-            if (!square(r)) r = 0;
-            const Point o = outward(r);
-            const double k = kLabelOffset * l.size;
-            const Point at{l.position.x - k * o.x, l.position.y - k * o.y};
-            text(p, l.text, at, fs * l.size, r == 0 || r == 180 ? 0 : 90, r == 0 || r == 90 ? 1 : -1, 0, false, c);
+            const TextPlace at = labelTextPlace(l, fs);
+            text(p, syntax, l.text, at.anchor, at.size, at.angle, at.h, at.v, at.bold, c);
         }
     }
 }
@@ -239,6 +271,16 @@ struct ComponentStyle {
     bool selected = false;
     double s = 1;  // alpha of undimmed colours
     Color outline;
+    TextSyntax syntax = TextSyntax::Kicad;
+    // Do-not-populate parts are greyed half-way into the background, as KiCad greys them.
+    bool dnp = false;
+    Color background;
+
+    Color tone(const Color& c) const {
+        if (!dnp) return c;
+        const double grey = (std::max({c.r, c.g, c.b}) + std::min({c.r, c.g, c.b})) / 2;
+        return {(grey + background.r) / 2, (grey + background.g) / 2, (grey + background.b) / 2, c.a};
+    }
 };
 
 void drawComponentGraphics(Painter& p, const Settings& cfg, const Theme& t, const Component& c,
@@ -251,9 +293,9 @@ void drawComponentGraphics(Painter& p, const Settings& cfg, const Theme& t, cons
             case Polygon:
                 // Circles fill with the drawing colour, bodies with the symbol (or power) fill.
                 if (g.fill_background)
-                    p.setBrush(g.kind == Circle ? withAlpha(t.drawing_fill, st.s)
-                               : c.power_symbol ? withAlpha(t.power_symbol, 0.15 * st.s)
-                                                : withAlpha(t.symbol_fill, st.s));
+                    p.setBrush(st.tone(g.kind == Circle ? withAlpha(t.drawing_fill, st.s)
+                                       : c.power_symbol ? withAlpha(t.power_symbol, 0.15 * st.s)
+                                                        : withAlpha(t.symbol_fill, st.s)));
                 else if (g.fill_outline)
                     p.setBrush(st.outline);
                 else
@@ -264,7 +306,7 @@ void drawComponentGraphics(Painter& p, const Settings& cfg, const Theme& t, cons
             case Text: {
                 if (g.hidden && !cfg.show_hidden_pins) break;
                 if (g.points.empty()) break;
-                Color tc = st.selected ? t.selection : withAlpha(t.symbol_text, st.s);
+                Color tc = st.selected ? t.selection : st.tone(withAlpha(t.symbol_text, st.s));
                 TextPose pose{g.angle, g.h_justify, -g.v_justify};
                 if (symbolFrame) {
                     // The stored angle is already placed; undo the turn to learn the library's orientation.
@@ -273,13 +315,13 @@ void drawComponentGraphics(Painter& p, const Settings& cfg, const Theme& t, cons
                     // KiCad puts library texts that are vertical in the library on the other side.
                     if (verticalInLibrary) pose.v = -pose.v;
                 }
-                text(p, g.text, g.points[0], orDefault(g.size, 1.27) * cfg.font_scale, pose.angle, pose.h, pose.v,
-                     g.bold, tc);
+                text(p, st.syntax, g.text, g.points[0], orDefault(g.size, 1.27) * cfg.font_scale, pose.angle, pose.h,
+                     pose.v, g.bold, tc);
                 break;
             }
             default:
                 p.noBrush();
-                p.setPen(c.power_symbol ? withAlpha(t.power_symbol, st.s) : st.outline, w);
+                p.setPen(c.power_symbol ? st.tone(withAlpha(t.power_symbol, st.s)) : st.outline, w);
                 drawShape(p, g);
                 break;
         }
@@ -326,7 +368,7 @@ void drawPins(Painter& p, const Settings& cfg, const Theme& t, const Component& 
             p.noPen();
             p.drawCircle(pin.position, 0.35);
         } else {
-            p.setPen(withAlpha(t.pin, st.s), 0.12);
+            p.setPen(st.tone(withAlpha(t.pin, st.s)), 0.12);
             p.setDashed(dashed);
             p.drawLine(pin.position, pin.end);
             drawPinShape(p, pin);
@@ -346,19 +388,20 @@ void drawPins(Painter& p, const Settings& cfg, const Theme& t, const Component& 
         const Point M = midpoint(pin.position, pin.end);
         const double fs = cfg.font_scale;
         if (showNumber) {
-            // Above the pin line (left of a vertical one) when the name is inside the body, else below it.
-            text(p, pin.number, M, (pin.number_size > 0 ? pin.number_size : 0.8) * fs, angle, 0,
-                 nameOffset > 0 ? -1 : 1, false, emph ? t.highlight : withAlpha(t.pin_number, st.s));
+            // Above the pin line (left of a vertical one), unless a name outside the body takes that side.
+            text(p, st.syntax, pin.number, M, (pin.number_size > 0 ? pin.number_size : 0.8) * fs, angle, 0,
+                 nameOffset > 0 || !showName ? -1 : 1, false,
+                 emph ? t.highlight : st.tone(withAlpha(t.pin_number, st.s)));
         }
         if (showName) {
             const double size = (pin.name_size > 0 ? pin.name_size : 0.9) * fs;
-            const Color color = emph ? t.highlight : withAlpha(t.pin_name, st.s);
+            const Color color = emph ? t.highlight : st.tone(withAlpha(t.pin_name, st.s));
             if (nameOffset > 0) {
                 const Point at{pin.end.x + nameOffset * D.x, pin.end.y + nameOffset * D.y};
                 const bool intoBody = horizontal ? D.x > 0 : D.y < 0;
-                text(p, pin.name, at, size, angle, intoBody ? -1 : 1, 0, false, color);
+                text(p, st.syntax, pin.name, at, size, angle, intoBody ? -1 : 1, 0, false, color);
             } else {
-                text(p, pin.name, M, size, angle, 0, -1, false, color);
+                text(p, st.syntax, pin.name, M, size, angle, 0, -1, false, color);
             }
         }
     }
@@ -370,13 +413,40 @@ void drawFields(Painter& p, const Settings& cfg, const Theme& t, const Component
     for (size_t fi = 0; fi < c.fields.size(); ++fi) {
         const GraphicItem& f = c.fields[fi];
         if (f.hidden || f.points.empty()) continue;
-        Color fc = st.selected ? t.selection : withAlpha(fi == 0 ? t.reference : t.field, st.s);
+        Color fc = st.selected ? t.selection : st.tone(withAlpha(fi == 0 ? t.reference : t.field, st.s));
         const TextPose pose = symbolFrame ? poseInSymbol(m, verticalAngle(f.angle), f.h_justify, f.v_justify)
                                           : TextPose{f.angle, f.h_justify, -f.v_justify};
         const bool unitSuffix = fi == 0 && lib && f.text == c.reference && multiUnit(*lib);
-        text(p, unitSuffix ? f.text + unitLetters(c.unit) : f.text, f.points[0],
+        text(p, st.syntax, unitSuffix ? f.text + unitLetters(c.unit) : f.text, f.points[0],
              orDefault(f.size, 1.27) * cfg.font_scale, pose.angle, pose.h, pose.v, f.bold, fc);
     }
+}
+
+// KiCad's cross over a part that is not fitted: corner to corner over the body,
+// grown towards the pins' ends (0.6 of their reach, at least 0.3 of the other axis's).
+void drawDnpCross(Painter& p, const Theme& t, const Component& c, const ComponentStyle& st) {
+    BBox body;  // the outlines' outer edges
+    for (const GraphicItem& g : c.graphics) {
+        if (g.kind == Text) continue;
+        const double half = orDefault(g.width, 0.15) / 2;
+        const double r = (g.kind == Circle ? g.radius : 0) + half;
+        const size_t n = g.kind == Circle ? std::min<size_t>(g.points.size(), 1) : g.points.size();
+        for (size_t i = 0; i < n; ++i) {
+            body.add({g.points[i].x - r, g.points[i].y - r});
+            body.add({g.points[i].x + r, g.points[i].y + r});
+        }
+    }
+    if (!body.valid()) body = c.bbox;
+    if (!body.valid()) return;
+    BBox reach = body;
+    for (const Pin& pin : c.pins) reach.add(pin.position), reach.add(pin.end);
+    const double rx = std::max(body.min_x - reach.min_x, reach.max_x - body.max_x);
+    const double ry = std::max(body.min_y - reach.min_y, reach.max_y - body.max_y);
+    const double mx = std::max(0.6 * rx, 0.3 * ry), my = std::max(0.6 * ry, 0.3 * rx);
+    p.setPen(withAlpha(t.no_connect, st.s), 0.45);
+    p.setDashed(false);
+    p.drawLine({body.min_x - mx, body.min_y - my}, {body.max_x + mx, body.max_y + my});
+    p.drawLine({body.max_x + mx, body.min_y - my}, {body.min_x - mx, body.max_y + my});
 }
 
 void drawComponents(Painter& p, const Settings& cfg, const Theme& t, const Schematic& s, int sheet, const Emphasis& em,
@@ -391,10 +461,14 @@ void drawComponents(Painter& p, const Settings& cfg, const Theme& t, const Schem
         ComponentStyle st;
         st.selected = em.selected(index);
         st.s = componentDimmed(c, index, em, h) ? 0.25 : 1;
-        st.outline = st.selected ? t.selection : withAlpha(t.symbol_outline, st.s);
+        st.syntax = syntaxOf(s);
+        st.dnp = c.dnp;
+        st.background = t.background;
+        st.outline = st.selected ? t.selection : st.tone(withAlpha(t.symbol_outline, st.s));
         drawComponentGraphics(p, cfg, t, c, st, symbolFrame);
         drawPins(p, cfg, t, c, index, st, em, lib);
         drawFields(p, cfg, t, c, st, symbolFrame, lib);
+        if (c.dnp) drawDnpCross(p, t, c, st);
         if (st.selected) {
             p.noBrush();
             p.setPen(t.selection, 0.25);
@@ -420,27 +494,15 @@ Color labelColor(const Theme& t, int kind) {
 
 void drawLabelsAndTexts(Painter& p, const Settings& cfg, const Theme& t, const Schematic& s, int sheet,
                         const Emphasis& em, const SceneItems* only) {
+    const TextSyntax syntax = syntaxOf(s);
     for (const Label& l : picked(s.labels, only, &SceneItems::labels)) {
         // Sheet pins are drawn with their sheet symbol.
         if (l.sheet != sheet || l.kind == SheetPin) continue;
         Color c = em.netEmphasised(l.net) ? t.highlight : labelColor(t, l.kind);
         if (em.netDimmed(l.net)) c.a = 0.3;
         const int r = roundedAngle(l.angle);
-        const double size = cfg.font_scale * l.size;
-        if (square(r)) {
-            // Never upside down or reading downwards; local labels sit on the wire, the others after their flag.
-            const double angle = r == 0 || r == 180 ? 0 : 90;
-            const int h = r == 0 || r == 90 ? -1 : 1;
-            if (l.kind == Local) {
-                text(p, l.text, l.position, size, angle, h, -1, false, c);
-            } else {
-                const Point o = outward(r);
-                const double k = kLabelOffset * l.size;
-                text(p, l.text, {l.position.x + k * o.x, l.position.y + k * o.y}, size, angle, h, 0, true, c);
-            }
-        } else {
-            text(p, l.text, l.position, size, l.angle, -1, 0, l.kind != Local, c);
-        }
+        const TextPlace at = labelTextPlace(l, cfg.font_scale);
+        text(p, syntax, l.text, at.anchor, at.size, at.angle, at.h, at.v, at.bold, c);
         if (l.kind == Global || l.kind == Hierarchical) {
             Point d{0, 0};
             if (r == 0) d = {-1.2, 0};
@@ -451,11 +513,14 @@ void drawLabelsAndTexts(Painter& p, const Settings& cfg, const Theme& t, const S
             p.drawLine(l.position, offset(l.position, d));
         }
     }
+    // Eagle's loader has turned its texts to read as Eagle shows them; KiCad's read from the left or from below.
+    const bool placed = s.format == "eagle";
     for (const TextItem& tx : picked(s.texts, only, &SceneItems::texts)) {
         if (tx.sheet != sheet) continue;
         const int r = roundedAngle(tx.angle);
-        const double angle = r == 0 || r == 180 ? 0 : r == 90 || r == 270 ? 90 : tx.angle;
-        text(p, tx.text, tx.position, cfg.font_scale * tx.size, angle, tx.h_justify, -tx.v_justify, false, t.free_text);
+        const double angle = placed ? tx.angle : r == 0 || r == 180 ? 0 : r == 90 || r == 270 ? 90 : tx.angle;
+        text(p, syntax, tx.text, tx.position, cfg.font_scale * tx.size, angle, tx.h_justify, -tx.v_justify, false,
+             t.free_text);
     }
 }
 
@@ -471,6 +536,17 @@ double segmentDistance(Point p, Point a, Point b) {
 }
 
 bool contains(const BBox& b, Point p) { return p.x >= b.min_x && p.x <= b.max_x && p.y >= b.min_y && p.y <= b.max_y; }
+
+// On the box of the label's whole text block as it is drawn.
+bool onLabelText(const Schematic& s, const Label& l, Point p, double fontScale) {
+    const double em = fontScale * l.size * kTextScale;
+    // No text block reaches further than this; most labels are passed by without laying them out.
+    const double reach = kLabelOffset * l.size + em * (1.2 * static_cast<double>(l.text.size()) + 2);
+    if (!(distance(p, l.position) <= reach)) return false;
+    const TextPlace at = labelTextPlace(l, fontScale);
+    const TextBlock block(l.text, syntaxOf(s));
+    return contains(textBlockBox(block, at.anchor, em, at.angle, at.h, at.v), p);
+}
 
 }  // namespace
 
@@ -496,7 +572,7 @@ void renderSheet(const RenderContext& ctx, Painter& p, const Schematic& s, int s
     drawLabelsAndTexts(p, cfg, t, s, sheet, em, only);
 }
 
-HitInfo hitTest(const Schematic& s, int sheet, Point p, double r, const SceneIndex* index) {
+HitInfo hitTest(const Schematic& s, int sheet, Point p, double r, double font_scale, const SceneIndex* index) {
     HitInfo hit;
     double best = r;
     SceneItems near;
@@ -541,7 +617,7 @@ HitInfo hitTest(const Schematic& s, int sheet, Point p, double r, const SceneInd
     if (hit.kind != "none") return hit;
     for (size_t i : pickedIndices(s.labels.size(), only, &SceneItems::labels)) {
         const Label& l = s.labels[i];
-        if (l.sheet == sheet && distance(p, l.position) <= 1.5 * r)
+        if (l.sheet == sheet && (distance(p, l.position) <= 1.5 * r || onLabelText(s, l, p, font_scale)))
             return {"label", static_cast<int32_t>(i), -1, l.net, l.position};
     }
     double bestArea = std::numeric_limits<double>::infinity();

@@ -47,8 +47,11 @@ struct HitInfo {
 void renderSheet(const RenderContext& ctx, Painter& painter, const Schematic& s, int sheet, const BBox& visible,
                  const Highlight* highlight);
 
-// With an index built for `s`, only items near p are looked at; the answer is the same.
-HitInfo hitTest(const Schematic& s, int sheet, Point p, double tolerance, const SceneIndex* index = nullptr);
+// A label is found near its position or anywhere on its drawn text, whose
+// size follows font_scale as the drawing does. With an index built for `s`,
+// only items near p are looked at; the answer is the same.
+HitInfo hitTest(const Schematic& s, int sheet, Point p, double tolerance, double font_scale = 1.0,
+                const SceneIndex* index = nullptr);
 
 // The rectangle that shows a whole sheet with a margin around it.
 BBox sheetViewBox(const Schematic& s, int sheet);

@@ -28,7 +28,7 @@ void appendColor(std::string& out, const Color& c) {
     }
 }
 
-void appendEscaped(std::string& out, const std::string& text) {
+void appendEscaped(std::string& out, std::string_view text) {
     for (char ch : text) {
         switch (ch) {
             case '&':
@@ -150,9 +150,9 @@ void SvgPainter::drawRect(Point a, Point b) {
     body_ += "/>\n";
 }
 
-void SvgPainter::drawText(const std::string& text, Point anchor, double size, double angle, int h, int v, bool bold,
-                          const Color& color) {
-    if (text.empty()) return;
+void SvgPainter::drawTextLine(std::span<const TextRun> runs, Point anchor, double size, double angle, int h, int v,
+                              bool bold, const Color& color) {
+    if (std::all_of(runs.begin(), runs.end(), [](const TextRun& r) { return r.text.empty(); })) return;
     const double X = (anchor.x - origin_.x) * scale_, Y = (anchor.y - origin_.y) * scale_;
     // SVG places the baseline at y; these shifts put the glyphs above, on or below the anchor.
     const double dy = (v < 0 ? -0.25 : v == 0 ? 0.33 : 0.9) * size * scale_;
@@ -180,7 +180,33 @@ void SvgPainter::drawText(const std::string& text, Point anchor, double size, do
         body_ += ")\"";
     }
     body_ += '>';
-    appendEscaped(body_, text);
+    // Styled runs become tspans; relative shifts (dy) keep the line one text
+    // chunk, so text-anchor aligns it as a whole and the words stay searchable.
+    double baseline = 0;  // the current run's offset below the line's baseline, pixels
+    for (const TextRun& r : runs) {
+        if (r.text.empty()) continue;
+        const double target = (r.shift < 0 ? kSubscriptDrop : r.shift > 0 ? -kSuperscriptRise : 0) * size * scale_;
+        if (r.shift == 0 && !r.overbar && target == baseline) {
+            appendEscaped(body_, r.text);
+            continue;
+        }
+        body_ += "<tspan";
+        if (r.shift != 0) {
+            body_ += " font-size=\"";
+            number(kScriptScale * size * scale_);
+            body_ += '"';
+        }
+        if (target != baseline) {
+            body_ += " dy=\"";
+            number(target - baseline);
+            body_ += '"';
+            baseline = target;
+        }
+        if (r.overbar) body_ += " text-decoration=\"overline\"";
+        body_ += '>';
+        appendEscaped(body_, r.text);
+        body_ += "</tspan>";
+    }
     body_ += "</text>\n";
 }
 

@@ -22,8 +22,8 @@ public:
     void drawPolyline(const std::vector<Point>& points, bool closed) override;
     void drawCircle(Point centre, double radius) override;
     void drawRect(Point a, Point b) override;
-    void drawText(const std::string& text, Point anchor, double size, double angle, int h, int v, bool bold,
-                  const Color& color) override;
+    void drawTextLine(std::span<const TextRun> runs, Point anchor, double size, double angle, int h, int v, bool bold,
+                      const Color& color) override;
     void setDashed(bool dashed) override { dashed_ = dashed; }
 
     const std::string& body() const { return body_; }

@@ -61,6 +61,40 @@ TEST(Lookup, FindNetAndResolveTargetForms) {
     }
 }
 
+TEST(Lookup, NamesTypedWithOrWithoutKicadEscapes) {
+    nltest::DesignBuilder b;  // nets: SDI/out0 (alias A{comma}B), D{lt}0{gt}
+    b.part("U2", "MCU", {{"1", "D_P{slash}SWDCLK"}, {"2", "~{RST}"}}, {"SDI/out0", "D{lt}0{gt}"});
+    b.part("R{slash}1", "1k", {{"1"}, {"2"}}, {"SDI/out0", ""});
+    b.s.nets[0].aliases = {"A{comma}B"};
+    const struct {
+        const char* target;
+        const char* label;  // empty: not found
+    } rows[] = {
+        {"SDI{slash}out0", "net SDI/out0"},
+        {"net:SDI{slash}out0", "net SDI/out0"},
+        {"sdi{slash}OUT0", "net SDI/out0"},
+        {"D<0>", "net D{lt}0{gt}"},
+        {"net:D<0>", "net D{lt}0{gt}"},
+        {"A,B", "net SDI/out0"},
+        {"U2.D_P/SWDCLK", "U2.1 (D_P{slash}SWDCLK)"},
+        {"U2 pin d_p/swdclk", "U2.1 (D_P{slash}SWDCLK)"},
+        {"U2.~{RST}", "U2.2 (~{RST})"},
+        {"SDI{slash}out1", ""},
+        {"D{lt}0", ""},
+    };
+    for (const auto& r : rows) {
+        std::vector<int> nets;
+        std::string label;
+        EXPECT_EQ(resolveTarget(b.s, r.target, nets, label) ? label : "", r.label) << r.target;
+    }
+    EXPECT_EQ(findComponent(b.s, "R/1"), 1);
+    EXPECT_EQ(findComponent(b.s, "r{slash}1"), 1);
+    EXPECT_EQ(findComponent(b.s, "u2"), 0);
+    EXPECT_EQ(findComponent(b.s, "R/2"), -1);
+    // What is printed keeps the stored spelling.
+    EXPECT_NE(describeNet(b.s, 1, "standard").find("Net D{lt}0{gt}"), std::string::npos);
+}
+
 TEST(Lookup, KindsPrefixesAndPinLabels) {
     // reference|value|lib_id|kind; a leading '#' marks a power symbol.
     for (const char* row :

@@ -25,3 +25,27 @@ TEST(Text, CaseAndBlanks) {
     EXPECT_TRUE(containsNoCase("x", ""));
     EXPECT_FALSE(containsNoCase("ab", "abc"));
 }
+
+TEST(Text, KicadEscapesResolveLikeKicadShowsThem) {
+    const struct {
+        const char* stored;
+        const char* shown;
+    } rows[] = {
+        {"D_P{slash}SWDCLK", "D_P/SWDCLK"},
+        {"E{slash}1{dblquote}2{lt}3{gt}4{backslash}5{colon}6{comma}7{quote}8{bar}9{dollar}0{space}A{brace}B",
+         "E/1\"2<3>4\\5:6,7'8|9$0 A{B"},
+        {"T{tab}U{return}V", "T\tU\nV"},
+        // Markup and variables keep their braces, with escapes inside them resolved.
+        {"~{A{slash}B} x_{1} y^{2} ${VAR}", "~{A/B} x_{1} y^{2} ${VAR}"},
+        // Unknown names, unbalanced braces and braces around an escape stay as written.
+        {"{at}C{xyz}D {slash", "{at}C{xyz}D {slash"},
+        {"u{{slash}}v", "u{/}v"},
+        {"{slash}{slash}", "//"},
+        {"plain", "plain"},
+        {"", ""},
+    };
+    for (const auto& r : rows) EXPECT_EQ(resolveKicadEscapes(r.stored), r.shown) << r.stored;
+    // Deep unbalanced nesting stays linear and intact.
+    const std::string deep(200000, '{');
+    EXPECT_EQ(resolveKicadEscapes(deep + "slash}"), deep.substr(1) + "/");
+}

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 
@@ -123,6 +127,86 @@ TEST(EagleGeometry, RotationTransformAlignAndArcs) {
     for (Point q : arc) EXPECT_NEAR(std::hypot(q.x - 1, q.y - 1), std::sqrt(2.0), 1e-9);
     EXPECT_LT(arc[8].y, 0);
     EXPECT_GT(eagleArc({0, 0}, {2, 0}, -90)[8].y, 0);
+}
+
+TEST(EagleGeometry, TextsReadAsEagleShowsThem) {
+    const struct {
+        const char* rot;
+        const char* align;
+        bool partMirror;
+        double partAngle;
+        const char* pose;  // angle h,v
+    } rows[] = {
+        {"R0", "bottom-left", false, 0, "0 -1,1"},
+        {"R180", "bottom-left", false, 0, "0 1,-1"},  // turned to read from the left, alignment flipped
+        {"R270", "bottom-left", false, 0, "90 1,-1"},
+        {"R135", "top-center", false, 0, "315 0,1"},
+        {"R271", "bottom-left", false, 0, "271 -1,1"},
+        {"SR180", "bottom-left", false, 0, "180 -1,1"},  // spinning texts are drawn as turned
+        {"MR0", "bottom-left", false, 0, "0 1,1"},       // mirrored: placed on the other side, not backwards
+        {"MR90", "bottom-left", false, 0, "90 -1,-1"},
+        {"MR180", "bottom-left", false, 0, "0 -1,-1"},
+        {"R0", "bottom-left", false, 180, "0 1,-1"},  // the part's turn counts too
+        {"R0", "bottom-left", true, 0, "0 1,1"},
+        {"MR0", "bottom-left", true, 0, "0 -1,1"},  // two mirrors cancel
+        {"R90", "bottom-left", true, 90, "0 -1,-1"},
+    };
+    for (const auto& r : rows) {
+        const EagleTextPose p =
+            eagleTextPose(parseEagleRotation(r.rot), parseEagleAlign(r.align), r.partMirror, r.partAngle);
+        EXPECT_EQ(num(p.angle) + " " + std::to_string(p.h_justify) + "," + std::to_string(p.v_justify), r.pose)
+            << r.rot << " " << r.align << " part " << r.partMirror << r.partAngle;
+    }
+}
+
+TEST(EagleParts, FramePlaceholdersAreFilledIn) {
+    const std::string frame =
+        "<library name=\"frames\"><symbols><symbol name=\"FRAME\">"
+        "<text x=\"1\" y=\"1\" size=\"2\">&gt;DRAWING_NAME</text><text x=\"1\" y=\"4\" "
+        "size=\"2\">&gt;LAST_DATE_TIME</text>"
+        "<text x=\"1\" y=\"7\" size=\"2\">&gt;SHEET</text><text x=\"1\" y=\"9\" size=\"2\">&gt;SHEETS</text>"
+        "<text x=\"1\" y=\"11\" size=\"2\">&gt;SHEET_TOTAL</text><text x=\"1\" y=\"13\" size=\"2\">&gt;NAME</text>"
+        "<text x=\"1\" y=\"15\" size=\"2\">&gt;AUTHOR</text></symbol></symbols>"
+        "<devicesets><deviceset name=\"FRAME\"><gates><gate name=\"G$1\" symbol=\"FRAME\"/></gates>"
+        "<devices><device name=\"\"/></devices></deviceset></devicesets></library>";
+    const std::string text = doc(frame, "<part name=\"FRAME1\" library=\"frames\" deviceset=\"FRAME\" device=\"\"/>",
+                                 "<sheet><plain><text x=\"0\" y=\"0\" size=\"2\">&gt;SHEET</text></plain></sheet>"
+                                 "<sheet><instances><instance part=\"FRAME1\" gate=\"G$1\" x=\"0\" y=\"0\"/>"
+                                 "</instances></sheet>");
+    const std::filesystem::path path = std::filesystem::path(::testing::TempDir()) / "frame_test.v2.sch";
+    std::ofstream(path) << text;
+    // The file's time in the local time zone, made UTC here so the test does not depend on the machine's.
+    const char* tz = std::getenv("TZ");
+    const std::string savedTz = tz ? tz : "";
+    setenv("TZ", "UTC", 1);
+    tzset();
+    std::filesystem::last_write_time(
+        path, std::chrono::file_clock::from_sys(
+                  std::chrono::sys_seconds{std::chrono::sys_days{std::chrono::year{2026} / 12 / 6}} +
+                  std::chrono::hours{14} + std::chrono::minutes{3}));
+    auto s = loadEagleSchematic(text, path.string(), nullptr);
+    if (tz)
+        setenv("TZ", savedTz.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+    ASSERT_TRUE(s);
+    ASSERT_EQ(s->texts.size(), 1u);
+    EXPECT_EQ(s->texts[0].text, "1/2");
+    ASSERT_EQ(s->components.size(), 1u);
+    std::string drawn;
+    for (const GraphicItem& g : s->components[0].graphics) drawn += g.text + "|";
+    // The frame's own texts are part of its drawing; the part's name stays a field, an unknown key is dropped.
+    EXPECT_EQ(drawn, "frame_test.v2|06.12.2026 14:03|2/2|2|2|");
+    ASSERT_EQ(s->components[0].fields.size(), 1u);
+    EXPECT_EQ(s->components[0].fields[0].text, "FRAME1");
+    // Without a file to ask, name and date are left out.
+    auto unsaved = loadEagleSchematic(text, "", nullptr);
+    ASSERT_TRUE(unsaved);
+    drawn.clear();
+    for (const GraphicItem& g : unsaved->components[0].graphics) drawn += g.text + "|";
+    EXPECT_EQ(drawn, "2/2|2|2|");
+    std::filesystem::remove(path);
 }
 
 TEST_F(EagleTwoSheets, SheetsDrawingInstancesAndFields) {

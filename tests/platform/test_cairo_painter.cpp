@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <vector>
 
 #include "open/schematic_open.h"
 #include "platform/posix/cairo_painter.h"
@@ -124,6 +125,36 @@ TEST(CairoPainter, TextAlignmentAndRotation) {
     EXPECT_EQ(p.lastStatus(), CAIRO_STATUS_SUCCESS);
     EXPECT_EQ(pixel(c.surface.get(), 70, 70), 0u);
     EXPECT_FALSE(textFontFamily().empty());
+}
+
+TEST(CairoPainter, ScriptsSmallerAndOffTheBaselineOverbarsAbove) {
+    auto inkOf = [](std::initializer_list<TextRun> runs) {
+        Canvas c(600, 200, 10);
+        {
+            CairoPainter p(c.cr, 10);
+            p.drawTextLine(std::vector<TextRun>(runs), {5, 10}, 5, 0, -1, 0, false, kBlack);
+        }
+        return ink(c.surface.get());
+    };
+    const BBox plain = inkOf({{"HH"}}), line = inkOf({{"HH"}, {"HH"}});
+    const BBox sub = inkOf({{"HH"}, {"HH", -1}}), sup = inkOf({{"HH"}, {"HH", 1}}), bar = inkOf({{"HH", 0, true}});
+    // Scripts are 0.8 as wide and hang 0.4 mm (4 px) below or rise 1 mm above the line's capitals.
+    EXPECT_NEAR(sub.max_x - plain.max_x, 0.8 * (line.max_x - plain.max_x), 3);
+    EXPECT_NEAR(sub.max_y - plain.max_y, 4, 1.5);
+    EXPECT_NEAR(sup.min_y - plain.min_y, -10.5 + 0.2 * 36, 2.5);
+    EXPECT_EQ(sub.min_y, plain.min_y);
+    // The overbar spans the run's advance above its capitals.
+    EXPECT_LT(bar.min_y, plain.min_y - 4);
+    EXPECT_TRUE(bar.min_x <= plain.min_x && bar.max_x >= plain.max_x);
+    EXPECT_EQ(bar.max_y, plain.max_y);
+    // End alignment takes the whole line, scripts included.
+    Canvas c(600, 200, 10);
+    {
+        CairoPainter p(c.cr, 10);
+        const TextRun runs[] = {{"V"}, {"BAT", -1}};
+        p.drawTextLine(runs, {50, 10}, 5, 0, 1, 0, false, kBlack);
+    }
+    EXPECT_NEAR(ink(c.surface.get()).max_x, 500, 6);
 }
 
 TEST(CairoPainter, ClipStackDashesAndOpenFills) {
@@ -256,6 +287,16 @@ TEST(CairoPainter, CloseUpsMatchReferenceImages) {
     ASSERT_TRUE(synthetic) << error;
     expectLikeReference(synthetic.get(), "labels_and_sheet_pins");
 
+    // Multi-line texts, markup, escapes, pin number sides and a part not fitted, drawn from a
+    // hand-written fixture; tests/reference/README.md says what was compared with KiCad's own plot.
+    auto texts = openSchematicFile(sourceDir() + "/tests/fixtures/kicad/texts_and_pins.kicad_sch", &error);
+    ASSERT_TRUE(texts) << error;
+    Settings light;
+    light.theme = "light";
+    SurfacePtr textImage = renderRegionImage(*texts, 0, light, nullptr, {5, 15, 245, 105}, 5, &error);
+    ASSERT_TRUE(textImage) << error;
+    expectLikeReference(textImage.get(), "texts_and_pins");
+
     const std::string demos = "/usr/share/kicad/demos/";
     if (!std::filesystem::exists(demos + "pic_programmer/pic_programmer.kicad_sch"))
         GTEST_SKIP() << "KiCad demos not installed";
@@ -266,8 +307,6 @@ TEST(CairoPainter, CloseUpsMatchReferenceImages) {
     } closeUps[] = {{"pic_programmer/pic_programmer.kicad_sch", "pic_programmer_gates", {40, 20, 120, 90}},
                     {"ecc83/ecc83-pp.kicad_sch", "ecc83_tubes", {120, 45, 215, 140}},
                     {"video/video.kicad_sch", "video_sheet_symbols", {160, 35, 240, 110}}};
-    Settings light;
-    light.theme = "light";
     for (const CloseUp& c : closeUps) {
         auto s = openSchematicFile(demos + c.design, &error);
         ASSERT_TRUE(s) << error;

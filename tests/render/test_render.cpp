@@ -6,6 +6,7 @@
 
 #include "fixtures/recording_painter.h"
 #include "render/render.h"
+#include "render/text_layout.h"
 #include "render/theme.h"
 
 using namespace nl;
@@ -416,6 +417,13 @@ TEST(HitTest, PriorityNearestAndSmallestBox) {
     EXPECT_EQ(hitTest(s, 0, {40, 40}, 0.1).index, 0);  // box edges count
     HitInfo sh = hitTest(s, 0, {105, 105}, 0.5);
     EXPECT_TRUE(sh.kind == "sheet_symbol" && sh.position.x == 100);
+    // A label is found anywhere on its drawn text too, as large as the drawing makes it.
+    s.labels.push_back(label(Local, "A_LONG_LABEL\nSECOND_LINE", {80, 120}, 0, 6));
+    EXPECT_EQ(hitTest(s, 0, {90, 119.5}, 0.5).net, 6);
+    EXPECT_EQ(hitTest(s, 0, {90, 117}, 0.5).net, 6);  // the first line, above the last
+    EXPECT_EQ(hitTest(s, 0, {90, 120.8}, 0.5).kind, "none");
+    EXPECT_EQ(hitTest(s, 0, {100, 119.5}, 0.5).kind, "none");
+    EXPECT_EQ(hitTest(s, 0, {100, 119.5}, 0.5, 2).net, 6);
     HitInfo none = hitTest(s, 0, {200, 200}, 0.5);
     EXPECT_TRUE(none.kind == "none" && none.index == -1 && none.position.x == 0);
     EXPECT_EQ(hitTest(s, 1, {22, 22}, 0.5).kind, "none");
@@ -576,6 +584,103 @@ TEST(RenderText, PinNamesInsideOrBesideAndNumbersOpposite) {
     EXPECT_NEAR(z.text("LEFT").points[0].x, (-5 - 2.46) / 2, 1e-9);
     EXPECT_TRUE(z.text("LEFT").h == 0 && z.text("LEFT").v == -1 && z.text("TOP").v == -1);
     EXPECT_TRUE(z.text("1").v == 1 && z.text("3").v == 1);
+}
+
+TEST(RenderText, NumbersTakeTheNameSideWhenNoNameIsDrawnThere) {
+    // Names outside the body (offset 0): a number goes below a horizontal pin (right of a vertical
+    // one) only when a name is drawn above it; otherwise it takes the name's side.
+    Component c;
+    c.pins = {pin({0, 0}, {2.54, 0}, "A", "1"), pin({0, 5}, {2.54, 5}, "~", "2"), pin({0, 9}, {2.54, 9}, "", "3"),
+              pin({9, 0}, {9, 2.54}, "V", "4"), pin({12, 0}, {12, 2.54}, "~", "5")};
+    LibSymbol lib;
+    lib.name = "R", lib.pin_name_offset = 0;
+    Schematic s = withLibrary(c, lib);
+    Settings noNames;
+    noNames.show_pin_names = false;
+    const struct {
+        const char* what;
+        bool hideNames;
+        double offset;
+        const Settings cfg;
+        const char* sides;  // v of numbers 1..5
+    } rows[] = {
+        {"names shown", false, 0, {}, "1 -1 -1 1 -1"},
+        {"symbol hides names", true, 0, {}, "-1 -1 -1 -1 -1"},
+        {"names off in the settings", false, 0, noNames, "-1 -1 -1 -1 -1"},
+        {"names inside the body", false, 0.5, {}, "-1 -1 -1 -1 -1"},
+    };
+    for (const auto& r : rows) {
+        s.lib_symbols[0]->hide_pin_names = r.hideNames;
+        s.lib_symbols[0]->pin_name_offset = r.offset;
+        RecordingPainter p = render(s, r.cfg);
+        std::string sides;
+        for (const char* n : {"1", "2", "3", "4", "5"})
+            sides += std::string(sides.empty() ? "" : " ") + std::to_string(p.text(n).v);
+        EXPECT_EQ(sides, r.sides) << r.what;
+    }
+}
+
+TEST(Render, DoNotPopulatePartsGreyedWithACross) {
+    Schematic s = oneSheet();
+    s.components = {part("R1", {10, 10}, 1, 2)};
+    const RecordingPainter fitted = render(s);
+    s.components[0].dnp = true;
+    const RecordingPainter dnp = render(s);
+    // Grey of the colour's lightness, half-way into the background; alpha kept.
+    auto greyed = [](const Color& c, double a) {
+        const double l = (std::max({c.r, c.g, c.b}) + std::min({c.r, c.g, c.b})) / 2;
+        return Color{(l + kDark.background.r) / 2, (l + kDark.background.g) / 2, (l + kDark.background.b) / 2, a};
+    };
+    const PaintCall body = dnp.ofKind("polyline")[0];
+    EXPECT_TRUE(same(body.pen, greyed(kDark.symbol_outline, 1)) && same(body.brush, greyed(kDark.symbol_fill, 1)));
+    EXPECT_TRUE(same(linesAt(dnp, {10, 5})[0].pen, greyed(kDark.pin, 1)));
+    EXPECT_TRUE(same(dnp.text("R1").color, greyed(kDark.reference, 1)) &&
+                same(dnp.text("1").color, greyed(kDark.pin_number, 1)));
+    // The cross: corner to corner over the body's outer edges, grown towards the pins' ends.
+    ASSERT_EQ(dnp.count("line"), fitted.count("line") + 2);
+    const auto lines = dnp.ofKind("line");
+    const PaintCall a = lines[lines.size() - 2], b = lines.back();
+    EXPECT_TRUE(same(a.pen, kDark.no_connect) && a.pen_width == 0.45 && !a.dashed);
+    const double mx = 0.3 * (5 - 2.075), my = 0.6 * (5 - 2.075);
+    EXPECT_NEAR(a.points[0].x, 10 - 1.075 - mx, 1e-9);
+    EXPECT_NEAR(a.points[0].y, 10 - 2.075 - my, 1e-9);
+    EXPECT_NEAR(a.points[1].x, 10 + 1.075 + mx, 1e-9);
+    EXPECT_NEAR(b.points[0].x, a.points[1].x, 1e-9);
+    EXPECT_NEAR(b.points[1].y, 10 + 2.075 + my, 1e-9);
+    // Emphasis still shows in its own colours.
+    Highlight h;
+    h.nets = {1};
+    h.components = {0};
+    const RecordingPainter picked = render(s, {}, &h);
+    EXPECT_TRUE(same(picked.text("R1").color, kDark.selection) && same(picked.text("1").color, kDark.highlight));
+}
+
+TEST(RenderText, MarkupAndEscapesInKicadDesignsOnly) {
+    Schematic s = oneSheet();
+    s.format = "kicad";
+    Component c = part("U1", {10, 10}, 1, 2);
+    c.pins[0].name = "~{RESET}", c.pins[0].number = "A{slash}1";
+    c.fields[1].text = "V_{BAT}";
+    s.components.push_back(c);
+    s.labels = {label(Global, "SDI{slash}out0", {40, 40}, 0, 3)};
+    TextItem note;
+    note.text = "Stackup:\nJLC7628", note.position = {50, 50}, note.size = 2, note.v_justify = 1;
+    s.texts.push_back(note);
+    RecordingPainter k = render(s);
+    EXPECT_TRUE(k.text("RESET").runs.size() == 1 && k.text("RESET").runs[0].overbar);
+    EXPECT_EQ(k.text("VBAT").runs.size(), 2u);
+    EXPECT_EQ(k.text("VBAT").runs[1].shift, -1);
+    EXPECT_FALSE(k.text("A/1").op.empty());
+    EXPECT_FALSE(k.text("SDI/out0").op.empty());
+    // Bottom-justified: the last line where the text stands, the first one pitch above it.
+    EXPECT_NEAR(k.text("JLC7628").points[0].y, 50, 1e-12);
+    EXPECT_NEAR(k.text("Stackup:").points[0].y, 50 - kLinePitch * 2 * kText, 1e-12);
+    // Eagle's texts are drawn as written, lines apart.
+    s.format = "eagle";
+    RecordingPainter e = render(s);
+    EXPECT_EQ(e.text("~{RESET}").runs.size(), 1u);
+    EXPECT_FALSE(e.text("SDI{slash}out0").op.empty());
+    EXPECT_FALSE(e.text("JLC7628").op.empty());
 }
 
 TEST(RenderText, PinTextHideFlagsAndEagleShapes) {

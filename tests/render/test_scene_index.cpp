@@ -146,7 +146,8 @@ TEST(SceneIndex, HitTestsAnswerAsTheFullPass) {
                 if (l.sheet == sheet) points.push_back({l.position.x - 0.8, l.position.y});
             for (double tolerance : {0.4, 3.0})
                 for (Point p : points) {
-                    const HitInfo a = hitTest(*s, sheet, p, tolerance), b = hitTest(*s, sheet, p, tolerance, &index);
+                    const HitInfo a = hitTest(*s, sheet, p, tolerance),
+                                  b = hitTest(*s, sheet, p, tolerance, 1.0, &index);
                     ASSERT_TRUE(a.kind == b.kind && a.index == b.index && a.sub == b.sub)
                         << s->path << " sheet " << sheet << " at " << p.x << "," << p.y << ": " << a.kind << a.index
                         << " vs " << b.kind << b.index;
@@ -177,8 +178,8 @@ TEST(SceneIndex, DamagedCoordinatesAndLargerTextStillDraw) {
     const std::vector<std::string> full = drawn(s, 0, nearOrigin, nullptr);
     ASSERT_EQ(full.size(), 5u);  // background, halo and wire, the broken wire, the label
     EXPECT_EQ(drawn(s, 0, nearOrigin, &index), std::vector<std::string>(full.begin(), full.begin() + 4));
-    EXPECT_EQ(hitTest(s, 0, {50, 0}, 1, &index).kind, "wire");
-    EXPECT_EQ(hitTest(s, 0, {NAN, 0}, 1, &index).kind, "none");
+    EXPECT_EQ(hitTest(s, 0, {50, 0}, 1, 1.0, &index).kind, "wire");
+    EXPECT_EQ(hitTest(s, 0, {NAN, 0}, 1, 1.0, &index).kind, "none");
 
     // Text four times larger than the index allowed for reaches further than its estimate:
     // the paint then does without the index.

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <regex>
 
 #include "fixtures/run_netloom.h"
+#include "open/schematic_open.h"
 #include "render/svg_painter.h"
 
 using namespace nl;
@@ -82,6 +85,35 @@ TEST(Svg, TextElements) {
     EXPECT_EQ(p.body(), expected);
 }
 
+TEST(Svg, StyledRunsBecomeTspansOfOneSearchableLine) {
+    SvgPainter p(10, {0, 0});
+    const TextRun runs[] = {{"V"}, {"BAT", -1}, {"&2", 1}, {"RST", 0, true}, {""}, {"x"}};
+    p.drawTextLine(runs, {1, 2}, 1, 0, 0, 1, false, {0, 0, 0, 1});
+    // Sizes and shifts follow the runs; each shift is undone by the next run's, so the line
+    // stays one chunk that text-anchor centres as a whole.
+    EXPECT_EQ(p.body(),
+              "<text x=\"10\" y=\"29\" font-size=\"10\" fill=\"#000000\" fill-opacity=\"1\" text-anchor=\"middle\" "
+              "font-family=\"monospace\">V<tspan font-size=\"8\" dy=\"0.8\">BAT</tspan><tspan font-size=\"8\" "
+              "dy=\"-2.9\">&amp;2</tspan><tspan dy=\"2.1\" text-decoration=\"overline\">RST</tspan>x</text>\n");
+    SvgPainter q(10, {0, 0});
+    const TextRun empty[] = {{""}, {"", 1}};
+    q.drawTextLine(empty, {1, 2}, 1, 0, 0, 1, false, {0, 0, 0, 1});
+    EXPECT_EQ(q.body(), "");
+
+    // Through the renderer: a note's lines are elements of their own, no raw line break survives.
+    Schematic s;
+    s.sheets.push_back({});
+    TextItem note;
+    note.text = "Stackup used:\nJLC7628\n~{RESET} is V_{BAT}";
+    note.position = {10, 10};
+    s.texts.push_back(note);
+    const std::string svg = renderSvg(s, 0, Settings{}, nullptr, 2000);
+    EXPECT_NE(svg.find(">Stackup used:</text>"), std::string::npos);
+    EXPECT_NE(svg.find(">JLC7628</text>"), std::string::npos);
+    EXPECT_NE(svg.find("<tspan text-decoration=\"overline\">RESET</tspan> is V<tspan"), std::string::npos);
+    EXPECT_EQ(svg.find("used:\n"), std::string::npos);
+}
+
 TEST(Svg, CommandWritesTheRootSheet) {
     const std::string path = ::testing::TempDir() + "netloom_svg_cmd.svg";
     const std::string settings = ::testing::TempDir() + "netloom_svg_settings.json";
@@ -108,4 +140,45 @@ TEST(Svg, CommandWritesTheRootSheet) {
     r = nltest::runNetloom({"--svg", "/nonexistent-dir/in.kicad_sch", path});
     EXPECT_TRUE(r.status == 1 && r.err.rfind("Error: ", 0) == 0);
     EXPECT_EQ(nltest::runNetloom({"--svg", "sample"}).status, 1);  // too few arguments: usage
+}
+
+// Every sheet of every shared-corpus design: what a text element shows has no raw line break,
+// and, from a KiCad file, no escape KiCad resolves and no complete markup span.
+TEST(Svg, CorpusTextsShowNoBreaksEscapesOrMarkup) {
+    namespace fs = std::filesystem;
+    const fs::path corpus = fs::path(NETLOOM_SOURCE_DIR) / "../shared/corpus";
+    std::error_code ec;
+    if (!fs::is_directory(corpus, ec)) GTEST_SKIP() << "no shared corpus at " << corpus;
+    const std::regex element("<text [^>]*>((?:[^<]|<tspan[^>]*>|</tspan>)*)</text>");
+    const std::regex escape(
+        "\\{(dblquote|quote|lt|gt|backslash|slash|bar|comma|colon|space|dollar|tab|return|brace)\\}");
+    const std::regex markup("[~_^]\\{[^{}]*\\}");
+    const std::regex tags("<[^>]*>");
+    int designs = 0, texts = 0;
+    for (auto it = fs::recursive_directory_iterator(corpus, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        const fs::path board = it->path();
+        const bool kicad = board.extension() == ".kicad_pcb", eagle = board.extension() == ".brd";
+        if (!kicad && !eagle) continue;
+        const fs::path design = fs::path(board).replace_extension(kicad ? ".kicad_sch" : ".sch");
+        if (!fs::exists(design)) continue;
+        std::string error;
+        std::shared_ptr<Schematic> s = openSchematicFile(design.string(), &error);
+        ASSERT_TRUE(s) << design << ": " << error;
+        ++designs;
+        for (int sheet = 0; sheet < static_cast<int>(s->sheets.size()); ++sheet) {
+            const std::string svg = renderSvg(*s, sheet, Settings{}, nullptr, 2000);
+            for (auto m = std::sregex_iterator(svg.begin(), svg.end(), element); m != std::sregex_iterator(); ++m) {
+                const std::string shown = std::regex_replace((*m)[1].str(), tags, "");
+                ++texts;
+                EXPECT_EQ(shown.find_first_of("\r\n"), std::string::npos)
+                    << design << " sheet " << sheet << ": " << shown;
+                if (!kicad) continue;
+                EXPECT_FALSE(std::regex_search(shown, escape)) << design << " sheet " << sheet << ": " << shown;
+                EXPECT_FALSE(std::regex_search(shown, markup)) << design << " sheet " << sheet << ": " << shown;
+            }
+        }
+    }
+    EXPECT_GT(designs, 0);
+    EXPECT_GT(texts, 1000);
 }

@@ -36,7 +36,7 @@ bool fontInstalled(const char* family) {
 
 // Cairo refuses a whole string, and poisons its context, over one bad byte;
 // malformed sequences become '?'.
-std::string validUtf8(const std::string& s) {
+std::string validUtf8(std::string_view s) {
     std::string out;
     out.reserve(s.size());
     size_t i = 0;
@@ -186,27 +186,66 @@ cairo_font_face_t* CairoPainter::face(bool bold) {
     return slot;
 }
 
-void CairoPainter::drawText(const std::string& text, Point anchor, double size, double angle, int h, int v, bool bold,
-                            const Color& color) {
-    if (text.empty() || !finite(anchor) || !std::isfinite(size) || size <= 0 || !std::isfinite(angle)) return;
-    const std::string utf8 = validUtf8(text);
+void CairoPainter::drawTextLine(std::span<const TextRun> runs, Point anchor, double size, double angle, int h, int v,
+                                bool bold, const Color& color) {
+    if (!finite(anchor) || !std::isfinite(size) || size <= 0 || !std::isfinite(angle)) return;
+    struct Piece {
+        std::string utf8;
+        double size, advance, rise;
+        bool overbar;
+    };
+    std::vector<Piece> pieces;
+    pieces.reserve(runs.size());
+    for (const TextRun& r : runs) {
+        if (r.text.empty()) continue;
+        const double rise = r.shift < 0 ? -kSubscriptDrop : r.shift > 0 ? kSuperscriptRise : 0;
+        pieces.push_back({validUtf8(r.text), r.shift != 0 ? kScriptScale * size : size, 0, rise * size, r.overbar});
+    }
+    if (pieces.empty()) return;
     cairo_save(cr_);
     cairo_set_font_face(cr_, face(bold));
     cairo_set_font_options(cr_, font_options_);
     cairo_set_font_size(cr_, size);
     cairo_font_extents_t fe;
     cairo_font_extents(cr_, &fe);
-    cairo_text_extents_t te;
-    cairo_text_extents(cr_, utf8.c_str(), &te);
-    // The text's layout box: its advance by the font's line height.
-    const double W = te.x_advance, H = fe.ascent + fe.descent;
+    // The line's layout box: the runs' advances by the font's line height.
+    // Sizes are set only when they change: each change costs a font lookup.
+    double W = 0, current = size;
+    auto sized = [&](double s) {
+        if (s != current) cairo_set_font_size(cr_, current = s);
+    };
+    for (Piece& piece : pieces) {
+        sized(piece.size);
+        cairo_text_extents_t te;
+        cairo_text_extents(cr_, piece.utf8.c_str(), &te);
+        piece.advance = te.x_advance;
+        W += piece.advance;
+    }
+    const double H = fe.ascent + fe.descent;
     const double ox = h < 0 ? 0 : h == 0 ? -W / 2 : -W;
     const double oy = v < 0 ? -H : v == 0 ? -H / 2 : 0;
     cairo_translate(cr_, anchor.x, anchor.y);
     if (angle != 0) cairo_rotate(cr_, -angle * std::numbers::pi / 180);
-    cairo_move_to(cr_, ox, oy + fe.ascent);
     setSource(cr_, color);
-    cairo_show_text(cr_, utf8.c_str());
+    double x = ox;
+    const double baseline = oy + fe.ascent;
+    for (const Piece& piece : pieces) {
+        sized(piece.size);
+        cairo_move_to(cr_, x, baseline - piece.rise);
+        cairo_show_text(cr_, piece.utf8.c_str());
+        if (piece.overbar) {
+            // At the line's height, so a bar over a subscript joins its neighbours'; above a superscript.
+            const double y = baseline - std::max(kOverbarRise * size, piece.rise + kOverbarRise * piece.size);
+            cairo_new_path(cr_);
+            cairo_move_to(cr_, x, y);
+            cairo_line_to(cr_, x + piece.advance, y);
+            cairo_set_line_width(cr_, kOverbarWidth * size);
+            cairo_set_line_cap(cr_, CAIRO_LINE_CAP_BUTT);
+            cairo_set_dash(cr_, nullptr, 0, 0);
+            cairo_stroke(cr_);
+        }
+        x += piece.advance;
+    }
     check();
     cairo_restore(cr_);
 }

@@ -33,8 +33,8 @@ public:
     void drawPolyline(const std::vector<Point>& points, bool closed) override;
     void drawCircle(Point centre, double radius) override;
     void drawRect(Point a, Point b) override;
-    void drawText(const std::string& text, Point anchor, double size, double angle, int h, int v, bool bold,
-                  const Color& color) override;
+    void drawTextLine(std::span<const TextRun> runs, Point anchor, double size, double angle, int h, int v, bool bold,
+                      const Color& color) override;
     void setDashed(bool dashed) override { dashed_ = dashed; }
     void pushClip(double min_x, double min_y, double max_x, double max_y) override;
     void popClip() override;

@@ -868,7 +868,11 @@ void loadKicadSheetTree(KicadLoadContext& ctx, SExpr root, const std::string& pa
     {
         Sheet& sheet = s.sheets[sheet_index];
         sheet.uuid = root.find("uuid").str(1);
-        sheet.paper = root.find("paper").str(1);
+        const SExpr paper = root.find("paper");
+        sheet.paper = paper.str(1);
+        if (sheet.paper == "User") sheet.paper_size = {num(paper, 2, 0), num(paper, 3, 0)};
+        for (size_t i = 2; i < paper.childCount(); ++i)
+            if (paper.view(i) == "portrait") sheet.paper_portrait = true;
         sheet.version = 0;
         if (SExpr v = root.find("version")) {
             const double n = num(v, 1, 0);

@@ -288,17 +288,21 @@ void Loader::placeSymbol(XmlNode inst, const EagleSymbol& sym, const EaglePart& 
     for (const GraphicItem& item : sym.graphics) {
         const bool placeholder = item.kind == Text && item.text.size() > 1 && item.text[0] == '>';
         if (placeholder) {
+            // Eagle matches placeholders and attribute names in any case (">Name" is >NAME).
             const std::string key = item.text.substr(1);
             GraphicItem f = item;
-            f.text = key == "NAME" || key == "PART" ? c.reference
-                     : key == "VALUE"               ? c.value
-                                                    : [&] {
-                                            auto a = part.attributes.find(key);
-                                            return a == part.attributes.end() ? std::string() : a->second;
-                                        }();
+            f.text.clear();
+            if (equalsNoCase(key, "NAME") || equalsNoCase(key, "PART")) {
+                f.text = c.reference;
+            } else if (equalsNoCase(key, "VALUE")) {
+                f.text = c.value;
+            } else {
+                for (const auto& [name, value] : part.attributes)
+                    if (equalsNoCase(name, key)) f.text = value;
+            }
             XmlNode own;
             for (XmlNode a : inst.children())
-                if (a.name() == "attribute" && a.attr("name") == key) {
+                if (a.name() == "attribute" && equalsNoCase(a.attr("name"), key)) {
                     own = a;
                     break;
                 }

@@ -10,9 +10,6 @@ namespace nl {
 namespace {
 
 constexpr double kGridStep = 2.54;
-// File sizes are the height of a capital letter; the painters' size is the em
-// of a monospace face, whose capitals are 0.73 of it.
-constexpr double kTextScale = 1.37;
 // KiCad's label flag length (one text size) plus its default text offset ratio.
 constexpr double kLabelOffset = 1.15;
 // Beyond this many lines per direction the grid would be a solid fill; it is left out.
@@ -41,7 +38,7 @@ private:
 // Every text goes through here, so that sizes are scaled in one place.
 void text(Painter& p, const std::string& s, Point at, double size, double angle, int h, int v, bool bold,
           const Color& c) {
-    p.drawText(s, at, size * kTextScale, angle, h, v, bold, c);
+    p.drawText(s, at, size * kTextEmPerCapital, angle, h, v, bold, c);
 }
 
 // The direction out of the box or past the flag for a rounded angle of 0, 90, 180 or 270.

@@ -3,6 +3,9 @@
 #include <cstdio>
 
 #include "base/heap_reserve.h"
+#if NETLOOM_HAVE_CAIRO
+#include "platform/posix/cairo_export.h"
+#endif
 
 namespace nl {
 
@@ -11,6 +14,10 @@ void registerPlatformServices() {
 #ifndef _WIN32
     // Not measured on Windows yet, so its heap is left as the system sets it up.
     setHeapReserver(reserveLargePageHeap);
+#endif
+#if NETLOOM_HAVE_CAIRO
+    // PDF and PNG; a build without Cairo (Windows for now) has neither.
+    registerCairoDrawingWriters();
 #endif
 }
 

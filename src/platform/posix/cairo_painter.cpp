@@ -11,6 +11,9 @@
 #include <numbers>
 #include <vector>
 
+#include "base/text.h"
+#include "render/page_frame.h"
+
 namespace nl {
 
 namespace {
@@ -32,35 +35,6 @@ bool fontInstalled(const char* family) {
     FcObjectSetDestroy(objects);
     FcPatternDestroy(pattern);
     return found;
-}
-
-// Cairo refuses a whole string, and poisons its context, over one bad byte;
-// malformed sequences become '?'.
-std::string validUtf8(const std::string& s) {
-    std::string out;
-    out.reserve(s.size());
-    size_t i = 0;
-    while (i < s.size()) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        bool ok = len > 0 && i + len <= s.size();
-        unsigned cp = len == 1 ? c : len == 2 ? c & 0x1f : len == 3 ? c & 0x0f : c & 0x07;
-        for (size_t k = 1; ok && k < len; ++k) {
-            const unsigned char cc = static_cast<unsigned char>(s[i + k]);
-            ok = (cc >> 6) == 2;
-            cp = (cp << 6) | (cc & 0x3f);
-        }
-        static const unsigned kMinForLength[] = {0, 0, 0x80, 0x800, 0x10000};
-        ok = ok && c != 0 && cp >= kMinForLength[len] && cp <= 0x10ffff && (cp < 0xd800 || cp > 0xdfff);
-        if (ok) {
-            out.append(s, i, len);
-            i += len;
-        } else {
-            out += '?';
-            ++i;
-        }
-    }
-    return out;
 }
 
 void setSource(cairo_t* cr, const Color& c) { cairo_set_source_rgba(cr, c.r, c.g, c.b, c.a); }
@@ -231,7 +205,7 @@ namespace {
 
 // The view rectangle drawn onto a new w x h image at `scale` pixels per millimetre.
 SurfacePtr drawImage(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
-                     const BBox& view, double scale, double w, double h, std::string* error) {
+                     const BBox& view, double scale, double w, double h, bool frame, std::string* error) {
     if (!(w >= 1 && w <= kMaxImageSide && h >= 1 && h <= kMaxImageSide) || !(scale > 0 && std::isfinite(scale))) {
         if (error) *error = "image size out of range";
         return nullptr;
@@ -248,7 +222,7 @@ SurfacePtr drawImage(const Schematic& s, int sheet, const Settings& settings, co
         const Theme& theme = themeByName(settings.theme);
         RenderContext ctx{&settings, &theme};
         CairoPainter painter(cr, scale);
-        renderSheet(ctx, painter, s, sheet, view, highlight);
+        renderPage(ctx, painter, s, sheet, view, highlight, frame);
     }
     cairo_destroy(cr);
     cairo_surface_flush(surface.get());
@@ -258,18 +232,18 @@ SurfacePtr drawImage(const Schematic& s, int sheet, const Settings& settings, co
 }  // namespace
 
 SurfacePtr renderSheetImage(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
-                            int width_px, std::string* error) {
-    const BBox box = sheetViewBox(s, sheet);
+                            int width_px, std::string* error, bool frame) {
+    const BBox box = exportViewBox(s, sheet, frame);
     const double scale = width_px / std::max(box.max_x - box.min_x, 1.0);
     return drawImage(s, sheet, settings, highlight, box, scale, width_px, std::round((box.max_y - box.min_y) * scale),
-                     error);
+                     frame, error);
 }
 
 SurfacePtr renderRegionImage(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
                              const BBox& region, double px_per_mm, std::string* error) {
     return drawImage(s, sheet, settings, highlight, region, px_per_mm,
                      std::round((region.max_x - region.min_x) * px_per_mm),
-                     std::round((region.max_y - region.min_y) * px_per_mm), error);
+                     std::round((region.max_y - region.min_y) * px_per_mm), false, error);
 }
 
 namespace {
@@ -335,8 +309,8 @@ bool writePng(cairo_surface_t* image, const std::string& path, std::string* erro
 }
 
 bool renderSheetPng(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight, int width_px,
-                    const std::string& path, std::string* error) {
-    SurfacePtr image = renderSheetImage(s, sheet, settings, highlight, width_px, error);
+                    const std::string& path, std::string* error, bool frame) {
+    SurfacePtr image = renderSheetImage(s, sheet, settings, highlight, width_px, error, frame);
     if (!image) return false;
     return writePng(image.get(), path, error);
 }

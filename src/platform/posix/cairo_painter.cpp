@@ -216,10 +216,14 @@ SurfacePtr drawImage(const Schematic& s, int sheet, const Settings& settings, co
         return nullptr;
     }
     cairo_t* cr = cairo_create(surface.get());
+    const Theme& theme = themeByName(settings.theme);
+    // The renderer's background ends at the view's edge, which rounding can put
+    // inside the last pixel row; painting it under everything keeps the image opaque.
+    setSource(cr, theme.background);
+    cairo_paint(cr);
     cairo_scale(cr, scale, scale);
     cairo_translate(cr, -view.min_x, -view.min_y);
     {
-        const Theme& theme = themeByName(settings.theme);
         RenderContext ctx{&settings, &theme};
         CairoPainter painter(cr, scale);
         renderPage(ctx, painter, s, sheet, view, highlight, frame);
@@ -248,9 +252,22 @@ SurfacePtr renderRegionImage(const Schematic& s, int sheet, const Settings& sett
 
 namespace {
 
+// Every pixel fully opaque: the image needs no alpha channel.
+bool opaque(const unsigned char* data, int w, int h, int stride) {
+    for (int y = 0; y < h; ++y) {
+        const uint32_t* px = reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride);
+        uint32_t all = 0xff000000u;
+        for (int x = 0; x < w; ++x) all &= px[x];
+        if (all < 0xff000000u) return false;
+    }
+    return true;
+}
+
 // libpng reports failures by longjmp, so nothing with a destructor may live in
-// this frame; the caller owns the file and the row buffer.
-bool encodePng(std::FILE* f, const unsigned char* data, int w, int h, int stride, unsigned char* row) {
+// this frame; the caller owns the file and the row buffer (4 bytes a pixel).
+// Drawings are opaque but for their own translucent fills; without an alpha
+// channel a quarter less goes through zlib.
+bool encodePng(std::FILE* f, const unsigned char* data, int w, int h, int stride, bool rgb, unsigned char* row) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!png || !info || setjmp(png_jmpbuf(png))) {
@@ -259,17 +276,29 @@ bool encodePng(std::FILE* f, const unsigned char* data, int w, int h, int stride
     }
     png_init_io(png, f);
     png_set_compression_level(png, 1);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
-    png_set_IHDR(png, info, w, h, 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+    // Opaque drawings repeat whole pixels, which deflate finds unfiltered; "sub"
+    // only costs time there. With alpha it still pays.
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, rgb ? PNG_FILTER_NONE : PNG_FILTER_SUB);
+    png_set_IHDR(png, info, w, h, 8, rgb ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     for (int y = 0; y < h; ++y) {
-        // Cairo keeps native-endian premultiplied ARGB; PNG wants straight RGBA bytes.
+        // Cairo keeps native-endian premultiplied ARGB; PNG wants straight RGB(A) bytes.
         const uint32_t* px = reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride);
-        for (int x = 0; x < w; ++x) {
+        unsigned char* out = row;
+        if (rgb) {  // opaque: nothing to undo, the bytes only change places
+            for (int x = 0; x < w; ++x, out += 3) {
+                const uint32_t v = px[x];
+                out[0] = static_cast<unsigned char>(v >> 16);
+                out[1] = static_cast<unsigned char>(v >> 8);
+                out[2] = static_cast<unsigned char>(v);
+            }
+            png_write_row(png, row);
+            continue;
+        }
+        for (int x = 0; x < w; ++x, out += 4) {
             const uint32_t v = px[x];
             const unsigned a = v >> 24;
-            unsigned char* out = row + static_cast<size_t>(x) * 4;
             for (int c = 0; c < 3; ++c) {
                 const unsigned premultiplied = (v >> (16 - 8 * c)) & 0xff;
                 out[c] = static_cast<unsigned char>(
@@ -288,7 +317,7 @@ bool encodePng(std::FILE* f, const unsigned char* data, int w, int h, int stride
 
 // Cairo's own PNG writer compresses hard and takes several times longer than
 // drawing the sheet; drawings are mostly flat colour, so the fastest zlib level
-// with the "sub" filter keeps files small at a fraction of the time.
+// keeps files small at a fraction of the time.
 bool writePng(cairo_surface_t* image, const std::string& path, std::string* error) {
     const int w = cairo_image_surface_get_width(image), h = cairo_image_surface_get_height(image);
     cairo_surface_flush(image);
@@ -298,8 +327,9 @@ bool writePng(cairo_surface_t* image, const std::string& path, std::string* erro
         return false;
     }
     std::vector<unsigned char> row(static_cast<size_t>(w) * 4);
-    const bool encoded =
-        encodePng(f, cairo_image_surface_get_data(image), w, h, cairo_image_surface_get_stride(image), row.data());
+    const unsigned char* data = cairo_image_surface_get_data(image);
+    const int stride = cairo_image_surface_get_stride(image);
+    const bool encoded = encodePng(f, data, w, h, stride, opaque(data, w, h, stride), row.data());
     const bool closed = std::fclose(f) == 0;
     if (!encoded || !closed) {
         if (error) *error = "cannot write " + path + (encoded ? "" : ": PNG encoding failed");

@@ -67,7 +67,7 @@ def drawn_references(dump, sch):
 
 
 def png_size(path):
-    """(width, height) of an 8-bit RGBA PNG, after decoding all of it; ValueError when damaged."""
+    """(width, height) of an 8-bit RGB(A) PNG, after decoding all of it; ValueError when damaged."""
     with open(path, "rb") as f:
         data = f.read()
     if data[:8] != b"\x89PNG\r\n\x1a\n":
@@ -84,10 +84,11 @@ def png_size(path):
         elif kind == b"IDAT":
             idat += body
         pos += 12 + length
-    if not header or header[2:4] != (8, 6):
-        raise ValueError("not an 8-bit RGBA image")
+    channels = {2: 3, 6: 4}.get(header[3]) if header and header[2] == 8 else None
+    if not channels:
+        raise ValueError("not an 8-bit RGB or RGBA image")
     width, height = header[:2]
-    if len(zlib.decompress(idat)) != height * (1 + 4 * width):
+    if len(zlib.decompress(idat)) != height * (1 + channels * width):
         raise ValueError("image data of the wrong length")
     return width, height
 

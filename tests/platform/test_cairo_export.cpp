@@ -2,7 +2,9 @@
 
 #if NETLOOM_HAVE_CAIRO
 
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -22,12 +24,17 @@ const std::string kReuse = std::string(NETLOOM_SOURCE_DIR) + "/tests/fixtures/ki
 
 std::string tempPath(const std::string& name) { return (std::filesystem::temp_directory_path() / name).string(); }
 
-// The objects of a PDF by number; Cairo writes them uncompressed apart from their streams.
+// The objects of a PDF by number; Cairo writes them uncompressed apart from
+// their streams. (std::regex recurses per character: no use on font streams.)
 std::map<int, std::string> pdfObjects(const std::string& pdf) {
     std::map<int, std::string> objects;
-    const std::regex object(R"((\d+) 0 obj\b([\s\S]*?)endobj)");
-    for (std::sregex_iterator it(pdf.begin(), pdf.end(), object), end; it != end; ++it)
-        objects[std::stoi((*it)[1].str())] = (*it)[2].str();
+    for (size_t at = pdf.find(" 0 obj"); at != std::string::npos; at = pdf.find(" 0 obj", at + 1)) {
+        size_t digits = at;
+        while (digits > 0 && std::isdigit(static_cast<unsigned char>(pdf[digits - 1]))) --digits;
+        const size_t end = pdf.find("endobj", at);
+        if (digits == at || end == std::string::npos) continue;
+        objects[std::stoi(pdf.substr(digits, at - digits))] = pdf.substr(at + 6, end - at - 6);
+    }
     return objects;
 }
 
@@ -40,9 +47,9 @@ int outlineEntry(const std::map<int, std::string>& objects, const std::string& t
 }
 
 int parentOf(const std::map<int, std::string>& objects, int entry) {
-    std::smatch m;
     const std::string& body = objects.at(entry);
-    return std::regex_search(body, m, std::regex(R"(/Parent (\d+) 0 R)")) ? std::stoi(m[1].str()) : -1;
+    const size_t at = body.find("/Parent ");
+    return at == std::string::npos ? -1 : std::atoi(body.c_str() + at + 8);
 }
 
 uint32_t pixel(cairo_surface_t* s, int x, int y) {
@@ -65,12 +72,14 @@ TEST(CairoExport, PdfPagesOutlineAndText) {
 
     // One page per sheet instance, each its own paper: the root A4, the reused child A5.
     std::vector<std::string> boxes;
-    for (const auto& [number, body] : objects)
-        if (std::regex_search(body, std::regex(R"(/Type /Page\b(?!s))"))) {
-            std::smatch m;
-            ASSERT_TRUE(std::regex_search(body, m, std::regex(R"(/MediaBox \[ 0 0 ([\d.]+) ([\d.]+) \])")));
+    for (const auto& [number, body] : objects) {
+        const std::string dict = body.substr(0, body.find("stream"));
+        std::smatch m;
+        if (std::regex_search(dict, std::regex(R"(/Type /Page\b(?!s))"))) {
+            ASSERT_TRUE(std::regex_search(dict, m, std::regex(R"(/MediaBox \[ 0 0 ([\d.]+) ([\d.]+) \])")));
             boxes.push_back(m[1].str().substr(0, 6) + "x" + m[2].str().substr(0, 6));
         }
+    }
     EXPECT_EQ(boxes, (std::vector<std::string>{"841.88x595.27", "595.27x419.52", "595.27x419.52"}));
 
     // Bookmarks of the sheet paths, the two instances nested under the root.

@@ -196,7 +196,9 @@ std::vector<std::string> sheetFileNames(const Schematic& s, const std::vector<in
     return names;
 }
 
-int runDrawingRequest(const DrawingRequest& r, const DesignOpener& open) {
+namespace {
+
+int runRequest(const DrawingRequest& r, const DesignOpener& open) {
     const std::string theme = toLower(r.theme);
     if (!r.theme.empty() && !isThemeName(theme)) {
         err("Error: Unknown theme '" + r.theme + "'; the themes are dark, light, blueprint and paper\n");
@@ -253,6 +255,10 @@ int runDrawingRequest(const DrawingRequest& r, const DesignOpener& open) {
         return writeSheet(*s, sheets.empty() ? 0 : sheets[0], r, settings, width, r.out);
     if (sheets.empty())
         for (size_t i = 0; i < s->sheets.size(); ++i) sheets.push_back(static_cast<int>(i));
+    if (sheets.empty()) {
+        err("Error: the design has no sheets\n");
+        return 1;
+    }
     const std::vector<std::string> names = sheetFileNames(*s, sheets, "." + r.format);
     for (size_t i = 0; i < sheets.size(); ++i) {
         const int status =
@@ -260,6 +266,15 @@ int runDrawingRequest(const DrawingRequest& r, const DesignOpener& open) {
         if (status != 0) return status;
     }
     return 0;
+}
+
+}  // namespace
+
+// The writers' font caches go with the run: nothing draws after a command.
+int runDrawingRequest(const DrawingRequest& r, const DesignOpener& open) {
+    const int status = runRequest(r, open);
+    if (drawingWriters().release) drawingWriters().release();
+    return status;
 }
 
 }  // namespace nl

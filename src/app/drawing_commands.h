@@ -42,7 +42,8 @@ std::vector<std::string> sheetFileNames(const Schematic& s, const std::vector<in
 using DesignOpener = std::function<SchematicPtr(const std::string& file)>;
 
 // Runs a parsed request: writes the files, one "Wrote" line each, and
-// returns the exit status.
+// returns the exit status. The command line's alone: it ends by releasing the
+// writers' font caches, which nothing may use afterwards.
 int runDrawingRequest(const DrawingRequest& request, const DesignOpener& open);
 
 }  // namespace nl

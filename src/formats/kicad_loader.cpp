@@ -967,7 +967,12 @@ void loadKicadSheetItems(KicadLoadContext& ctx, const SExprOutline& file, const 
     {
         Sheet& sheet = s.sheets[sheet_index];
         sheet.uuid = uuid.root().str(1);
-        sheet.paper = file.parseFirst("paper").root().str(1);
+        const SExprTree paperTree = file.parseFirst("paper");
+        const SExpr paper = paperTree.root();
+        sheet.paper = paper.str(1);
+        if (sheet.paper == "User") sheet.paper_size = {num(paper, 2, 0), num(paper, 3, 0)};
+        for (size_t i = 2; i < paper.childCount(); ++i)
+            if (paper.view(i) == "portrait") sheet.paper_portrait = true;
         sheet.version = 0;
         if (const SExprTree v = file.parseFirst("version"); v.root()) {
             const double n = num(v.root(), 1, 0);

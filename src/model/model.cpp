@@ -67,6 +67,19 @@ double placedTextAngle(const Placement& placement, double library_angle) {
     return (r == 90 || r == 270) ? 90.0 : 0.0;
 }
 
+std::string sheetPath(const Schematic& s, int sheet) {
+    const int n = static_cast<int>(s.sheets.size());
+    if (sheet < 0 || sheet >= n) return {};
+    std::vector<int> chain;  // from the sheet up to, not including, a KiCad root
+    for (int i = sheet; i >= 0 && i < n && static_cast<int>(chain.size()) < n; i = s.sheets[i].parent) {
+        if (s.sheets[i].parent < 0 && s.format != "eagle") break;
+        chain.push_back(i);
+    }
+    std::string path = "/";
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) path += s.sheets[*it].name + "/";
+    return path;
+}
+
 void computeSheetExtents(Schematic& s) {
     const int n = static_cast<int>(s.sheets.size());
     std::vector<BBox> boxes(n);

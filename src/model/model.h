@@ -152,6 +152,9 @@ struct Sheet {
     std::string file;
     std::string uuid;
     std::string paper;
+    // "User" paper gives its own width and height (mm); 0 for the named sizes.
+    Point paper_size;
+    bool paper_portrait = false;  // a named size turned upright
     int parent = -1;
     BBox bbox;
     long long version = 0;  // the file's format version, 0 when absent
@@ -283,6 +286,11 @@ Pin placePin(const LibPin& lib, const Placement& placement);
 
 // A library text's placed angle: only ever 0 or 90.
 double placedTextAngle(const Placement& placement, double library_angle);
+
+// A sheet's place in the hierarchy as the sheet selector shows it: "/" for a
+// KiCad root, "/amp/" for its child amp, "/amp/filter/" below that. Eagle
+// sheets all stand at the top: "/Sheet 1/". Empty for an index out of range.
+std::string sheetPath(const Schematic& s, int sheet);
 
 // Fills every sheet's bbox from the records standing on it.
 void computeSheetExtents(Schematic& s);

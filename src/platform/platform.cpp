@@ -6,6 +6,9 @@
 #if NETLOOM_HAVE_GTK
 #include "platform/posix/gtk_window.h"
 #endif
+#if NETLOOM_HAVE_CAIRO
+#include "platform/posix/cairo_export.h"
+#endif
 
 namespace nl {
 
@@ -14,6 +17,10 @@ void registerPlatformServices() {
 #ifndef _WIN32
     // Not measured on Windows yet, so its heap is left as the system sets it up.
     setHeapReserver(reserveLargePageHeap);
+#endif
+#if NETLOOM_HAVE_CAIRO
+    // PDF and PNG; a build without Cairo (Windows for now) has neither.
+    registerCairoDrawingWriters();
 #endif
 }
 

@@ -10,8 +10,8 @@
 
 namespace nl {
 
-// Hands the platform's services (the HTTP client, the heap reserver) to the core. Called once at
-// start-up, before any other thread exists.
+// Hands the platform's services (the HTTP client, the heap reserver, the PDF and PNG writers) to the
+// core. Called once at start-up, before any other thread exists.
 void registerPlatformServices();
 
 // Prepares the heap for a large design's load (see heap_reserve.h); POSIX only.

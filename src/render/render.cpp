@@ -13,9 +13,6 @@ namespace nl {
 namespace {
 
 constexpr double kGridStep = 2.54;
-// File sizes are the height of a capital letter; the painters' size is the em
-// of a monospace face, whose capitals are 0.73 of it.
-constexpr double kTextScale = 1.37;
 // KiCad's label flag length (one text size) plus its default text offset ratio.
 constexpr double kLabelOffset = 1.15;
 // Beyond this many lines per direction the grid would be a solid fill; it is left out.
@@ -44,7 +41,7 @@ private:
 // Every text goes through here, so that sizes are scaled and texts laid out in one place.
 void text(Painter& p, TextSyntax syntax, const std::string& s, Point at, double size, double angle, int h, int v,
           bool bold, const Color& c) {
-    drawTextBlock(p, s, syntax, at, size * kTextScale, angle, h, v, bold, c);
+    drawTextBlock(p, s, syntax, at, size * kTextEmPerCapital, angle, h, v, bold, c);
 }
 
 // KiCad's texts carry its escapes and markup; Eagle's are drawn as written.
@@ -157,7 +154,7 @@ void drawSheetDrawings(Painter& p, const Theme& t, const Schematic& s, int sheet
     }
 }
 
-// Where and how a label's (or sheet pin's) text is drawn; sizes before kTextScale.
+// Where and how a label's (or sheet pin's) text is drawn; sizes before kTextEmPerCapital.
 struct TextPlace {
     Point anchor;
     double size;
@@ -539,7 +536,7 @@ bool contains(const BBox& b, Point p) { return p.x >= b.min_x && p.x <= b.max_x 
 
 // On the box of the label's whole text block as it is drawn.
 bool onLabelText(const Schematic& s, const Label& l, Point p, double fontScale) {
-    const double em = fontScale * l.size * kTextScale;
+    const double em = fontScale * l.size * kTextEmPerCapital;
     // No text block reaches further than this; most labels are passed by without laying them out.
     const double reach = kLabelOffset * l.size + em * (1.2 * static_cast<double>(l.text.size()) + 2);
     if (!(distance(p, l.position) <= reach)) return false;

@@ -17,6 +17,10 @@ namespace nl {
 
 class SceneIndex;
 
+// File sizes are the height of a capital letter; the painters' size is the em
+// of a monospace face, whose capitals are 0.73 of it.
+inline constexpr double kTextEmPerCapital = 1.37;
+
 // Reads theme, glow, show_grid, show_pin_numbers, show_pin_names, show_hidden_pins,
 // number_highlighted_pins, font_scale and wire_width of the settings.
 struct RenderContext {

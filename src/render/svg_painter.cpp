@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "base/text.h"
+#include "render/page_frame.h"
 
 namespace nl {
 
@@ -210,17 +211,17 @@ void SvgPainter::drawTextLine(std::span<const TextRun> runs, Point anchor, doubl
     body_ += "</text>\n";
 }
 
-std::string renderSvg(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
-                      int width_px) {
+std::string renderSvg(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight, int width_px,
+                      bool frame) {
     const Theme& theme = themeByName(settings.theme);
-    const BBox box = sheetViewBox(s, sheet);
+    const BBox box = exportViewBox(s, sheet, frame);
     const double scale = width_px / std::max(box.max_x - box.min_x, 1.0);
     const double height = std::round((box.max_y - box.min_y) * scale);
     const long long H = std::isfinite(height) && std::fabs(height) < 1e15 ? static_cast<long long>(height) : 0;
 
     SvgPainter painter(scale, {box.min_x, box.min_y});
     RenderContext ctx{&settings, &theme};
-    renderSheet(ctx, painter, s, sheet, box, highlight);
+    renderPage(ctx, painter, s, sheet, box, highlight, frame);
 
     const std::string W = std::to_string(width_px), Hs = std::to_string(H);
     std::string doc;

@@ -46,8 +46,9 @@ private:
     std::string body_;
 };
 
-// A complete SVG document of one sheet, width_px pixels wide.
-std::string renderSvg(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
-                      int width_px);
+// A complete SVG document of one sheet, width_px pixels wide. With `frame`,
+// the sheet's page with its border and title block (see page_frame.h).
+std::string renderSvg(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight, int width_px,
+                      bool frame = false);
 
 }  // namespace nl

@@ -23,11 +23,19 @@ std::string expectedUsage() {
            " --netlist <file>              Print a plain-text netlist\n" + p +
            " --json <file>                 Dump the full schematic as JSON\n" + p +
            " --svg <file> <out.svg>        Render a sheet to SVG\n" + p +
+           " --png <file> <out.png>        Render a sheet to PNG\n" + p +
+           " --pdf <file> <out.pdf>        Draw every sheet into a PDF, one page each\n" + p +
            " --ask <file> \"question\"       Ask the configured AI about the schematic\n" + p +
            " --diff <old> <new>            Show what changed electrically between two designs\n" + p +
            " --diff-json <old> <new>       The same comparison as JSON\n" + p +
-           " --sample                      Use the built-in demo instead of a file\n\nSettings:\n" + p +
-           " --settings                    Print all current settings\n" + p +
+           " --sample                      Use the built-in demo instead of a file\n\n"
+           "Drawing options (after --svg, --png or --pdf):\n"
+           "    --sheet <S>               One sheet: its index, name or path (\"/\", \"/sub/\")\n"
+           "    --theme <name>            dark, light, blueprint or paper, for this run only\n"
+           "    --frame                   Add the page border and title block\n"
+           "    --width <W>               PNG width in pixels, 100 to 20000 (default 2000)\n"
+           "  With a folder as <out>, --svg and --png write every sheet into it.\n\nSettings:\n" +
+           p + " --settings                    Print all current settings\n" + p +
            " --set <key> <value>           Change one setting (e.g. ai.provider ollama)\n";
 }
 
@@ -51,6 +59,12 @@ TEST(CommandLine, UnknownOrIncompleteOptionsPrintUsageAndFail) {
         {"--trace", "sample", "R1"},
         {"--component", "sample"},
         {"--svg", "sample"},
+        {"--png", "sample"},
+        {"--pdf"},
+        {"--svg", "sample", "out.svg", "--sheet"},
+        {"--png", "sample", "out.png", "--width"},
+        {"--pdf", "sample", "out.pdf", "--shet", "1"},
+        {"--svg", "sample", "out.svg", "--width", "300"},
         {"--set", "ai.provider"},
         {"--ask", "sample"},
         {"--diff", "sample"},

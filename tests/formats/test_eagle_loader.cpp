@@ -345,6 +345,32 @@ TEST(EagleParts, ValuesPowerSymbolsLibrariesAndSymbolItems) {
     EXPECT_EQ(pinText(c.pins[2]), "3 3 tri_state inverted_clock 5.08 (0,0)(5.08,0) 0");
 }
 
+TEST(EagleParts, PlaceholdersInAnyCase) {
+    // Eagle reads ">Name" as >NAME; the instance's own attribute is found whatever its case too.
+    const std::string lib =
+        "<library name=\"lib\"><symbols><symbol name=\"S\">"
+        "<wire x1=\"0\" y1=\"0\" x2=\"2\" y2=\"0\" width=\"0.1\" layer=\"94\"/>"
+        "<text x=\"0\" y=\"1\" size=\"1.778\" layer=\"95\">&gt;Name</text>"
+        "<text x=\"0\" y=\"-1\" size=\"1.778\" layer=\"96\">&gt;value</text>"
+        "<text x=\"0\" y=\"-3\" size=\"1.778\" layer=\"97\">&gt;mpn</text>"
+        "</symbol></symbols><devicesets><deviceset name=\"D\" prefix=\"U\"><gates>"
+        "<gate name=\"G$1\" symbol=\"S\" x=\"0\" y=\"0\"/></gates><devices><device name=\"\">"
+        "<technologies><technology name=\"\"/></technologies></device></devices></deviceset></devicesets></library>";
+    const std::string parts =
+        "<part name=\"U7\" library=\"lib\" deviceset=\"D\" device=\"\" value=\"LM358\">"
+        "<attribute name=\"MPN\" value=\"X-1\"/></part>";
+    const std::string sheets =
+        "<sheet><instances><instance part=\"U7\" gate=\"G$1\" x=\"10\" y=\"10\" smashed=\"yes\">"
+        "<attribute name=\"NAME\" x=\"20\" y=\"30\" size=\"2\" layer=\"95\"/></instance></instances></sheet>";
+    auto s = load(doc(lib, parts, sheets));
+    ASSERT_TRUE(s);
+    ASSERT_EQ(s->components.size(), 1u);
+    std::vector<std::string> fields;
+    for (const GraphicItem& f : s->components[0].fields) fields.push_back(textOf(f));
+    EXPECT_EQ(fields, (std::vector<std::string>{"U7 (20,-30) 2 0 -1,1", "LM358 (10,-9) 1.778 0 -1,1",
+                                                "X-1 (10,-7) 1.778 0 -1,1"}));
+}
+
 TEST(EagleDamaged, RefusedTruncatedCorruptedOddAndHugeInputs) {
     const std::pair<std::string, std::string> cases[] = {
         {"", "XML parse error: empty XML document"},

@@ -393,6 +393,26 @@ TEST(KicadLoader, DamagedNumbersAndBytesNeverBreakLoading) {
     EXPECT_TRUE(s->components[0].pins.size() == 2u && s->components[1].pins.size() == 2u);
 }
 
+TEST(KicadLoader, PaperNamesSizesAndOrientation) {
+    struct Case {
+        const char* paper;
+        std::string name;
+        Point size;
+        bool portrait;
+    };
+    for (const Case& c :
+         {Case{"(paper \"A3\" portrait)", "A3", {0, 0}, true}, Case{"(paper \"USLetter\")", "USLetter", {0, 0}, false},
+          Case{"(paper \"User\" 500 320.5)", "User", {500, 320.5}, false},
+          Case{"(paper \"User\" wide)", "User", {0, 0}, false}, Case{"", "", {0, 0}, false}}) {
+        auto s = load(c.paper);
+        ASSERT_TRUE(s) << c.paper;
+        const Sheet& sh = s->sheets[0];
+        EXPECT_EQ(sh.paper, c.name) << c.paper;
+        EXPECT_TRUE(sh.paper_size.x == c.size.x && sh.paper_size.y == c.size.y) << c.paper;
+        EXPECT_EQ(sh.paper_portrait, c.portrait) << c.paper;
+    }
+}
+
 TEST(KicadLoader, SmallReaders) {
     Schematic s;
     s.sheets.resize(1);

@@ -72,6 +72,28 @@ TEST(SheetExtents, UnionOfRecordsPerSheet) {
     EXPECT_EQ(s.sheets[2].bbox.min_x, 1e9);
 }
 
+TEST(SheetPaths, KicadHierarchyAndEagleSheets) {
+    Schematic s;
+    s.format = "kicad";
+    s.sheets.resize(5);
+    const char* names[] = {"Root", "amp", "filter", "amp copy", "loop"};
+    const int parents[] = {-1, 0, 1, 0, 4};  // the last one is its own parent: a damaged model
+    for (int i = 0; i < 5; ++i) s.sheets[i].name = names[i], s.sheets[i].parent = parents[i];
+    EXPECT_EQ(sheetPath(s, 0), "/");
+    EXPECT_EQ(sheetPath(s, 1), "/amp/");
+    EXPECT_EQ(sheetPath(s, 2), "/amp/filter/");
+    EXPECT_EQ(sheetPath(s, 3), "/amp copy/");
+    EXPECT_EQ(sheetPath(s, 4).rfind("/loop/loop/", 0), 0u);  // ends instead of looping
+    EXPECT_EQ(sheetPath(s, 5), "");
+    EXPECT_EQ(sheetPath(s, -1), "");
+    // Eagle's sheets all stand at the top, the first one included.
+    s.format = "eagle";
+    s.sheets.resize(2);
+    s.sheets[1].parent = -1;
+    EXPECT_EQ(sheetPath(s, 0), "/Root/");
+    EXPECT_EQ(sheetPath(s, 1), "/amp/");
+}
+
 TEST(PowerNames, RailNamesAndLookalikes) {
     for (const char* yes : {"GND_ISO", "gnd-a", "+3V3", "-12V", "3.3v", "VDD1", "motor_vcc", " GND ", "Earth", "v",
                             "12v", "1.8V", "vdda1", "vcc12", "AVDD_2", "V+"})

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "fixtures/run_netloom.h"
 #include "open/schematic_open.h"
 #include "platform/posix/cairo_painter.h"
 
@@ -326,6 +327,8 @@ TEST(CairoPainter, PngFileAndRefusedSizes) {
     ASSERT_EQ(cairo_image_surface_get_width(back.get()), 300);
     ASSERT_EQ(cairo_image_surface_get_height(back.get()), cairo_image_surface_get_height(drawn.get()));
     EXPECT_EQ(differingFraction(back.get(), drawn.get()), 0);  // channels in the right order
+    auto colourType = [&] { return static_cast<int>(static_cast<unsigned char>(nltest::slurp(path).at(25))); };
+    EXPECT_EQ(colourType(), 2);  // opaque drawings are written without alpha
     // Translucent pixels survive the change from premultiplied to straight alpha.
     SurfacePtr glass(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 2, 1));
     cairo_t* cr = cairo_create(glass.get());
@@ -333,6 +336,7 @@ TEST(CairoPainter, PngFileAndRefusedSizes) {
     cairo_paint(cr);
     cairo_destroy(cr);
     ASSERT_TRUE(writePng(glass.get(), path, &error));
+    EXPECT_EQ(colourType(), 6);
     SurfacePtr glassBack(cairo_image_surface_create_from_png(path.c_str()));
     cairo_surface_flush(glassBack.get());
     const uint32_t v = *reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(glassBack.get()));

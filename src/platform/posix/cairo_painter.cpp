@@ -11,6 +11,9 @@
 #include <numbers>
 #include <vector>
 
+#include "base/text.h"
+#include "render/page_frame.h"
+
 namespace nl {
 
 namespace {
@@ -32,35 +35,6 @@ bool fontInstalled(const char* family) {
     FcObjectSetDestroy(objects);
     FcPatternDestroy(pattern);
     return found;
-}
-
-// Cairo refuses a whole string, and poisons its context, over one bad byte;
-// malformed sequences become '?'.
-std::string validUtf8(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    size_t i = 0;
-    while (i < s.size()) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        bool ok = len > 0 && i + len <= s.size();
-        unsigned cp = len == 1 ? c : len == 2 ? c & 0x1f : len == 3 ? c & 0x0f : c & 0x07;
-        for (size_t k = 1; ok && k < len; ++k) {
-            const unsigned char cc = static_cast<unsigned char>(s[i + k]);
-            ok = (cc >> 6) == 2;
-            cp = (cp << 6) | (cc & 0x3f);
-        }
-        static const unsigned kMinForLength[] = {0, 0, 0x80, 0x800, 0x10000};
-        ok = ok && c != 0 && cp >= kMinForLength[len] && cp <= 0x10ffff && (cp < 0xd800 || cp > 0xdfff);
-        if (ok) {
-            out.append(s, i, len);
-            i += len;
-        } else {
-            out += '?';
-            ++i;
-        }
-    }
-    return out;
 }
 
 void setSource(cairo_t* cr, const Color& c) { cairo_set_source_rgba(cr, c.r, c.g, c.b, c.a); }
@@ -270,7 +244,7 @@ namespace {
 
 // The view rectangle drawn onto a new w x h image at `scale` pixels per millimetre.
 SurfacePtr drawImage(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
-                     const BBox& view, double scale, double w, double h, std::string* error) {
+                     const BBox& view, double scale, double w, double h, bool frame, std::string* error) {
     if (!(w >= 1 && w <= kMaxImageSide && h >= 1 && h <= kMaxImageSide) || !(scale > 0 && std::isfinite(scale))) {
         if (error) *error = "image size out of range";
         return nullptr;
@@ -281,13 +255,17 @@ SurfacePtr drawImage(const Schematic& s, int sheet, const Settings& settings, co
         return nullptr;
     }
     cairo_t* cr = cairo_create(surface.get());
+    const Theme& theme = themeByName(settings.theme);
+    // The renderer's background ends at the view's edge, which rounding can put
+    // inside the last pixel row; painting it under everything keeps the image opaque.
+    setSource(cr, theme.background);
+    cairo_paint(cr);
     cairo_scale(cr, scale, scale);
     cairo_translate(cr, -view.min_x, -view.min_y);
     {
-        const Theme& theme = themeByName(settings.theme);
         RenderContext ctx{&settings, &theme};
         CairoPainter painter(cr, scale);
-        renderSheet(ctx, painter, s, sheet, view, highlight);
+        renderPage(ctx, painter, s, sheet, view, highlight, frame);
     }
     cairo_destroy(cr);
     cairo_surface_flush(surface.get());
@@ -297,25 +275,38 @@ SurfacePtr drawImage(const Schematic& s, int sheet, const Settings& settings, co
 }  // namespace
 
 SurfacePtr renderSheetImage(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
-                            int width_px, std::string* error) {
-    const BBox box = sheetViewBox(s, sheet);
+                            int width_px, std::string* error, bool frame) {
+    const BBox box = exportViewBox(s, sheet, frame);
     const double scale = width_px / std::max(box.max_x - box.min_x, 1.0);
     return drawImage(s, sheet, settings, highlight, box, scale, width_px, std::round((box.max_y - box.min_y) * scale),
-                     error);
+                     frame, error);
 }
 
 SurfacePtr renderRegionImage(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
                              const BBox& region, double px_per_mm, std::string* error) {
     return drawImage(s, sheet, settings, highlight, region, px_per_mm,
                      std::round((region.max_x - region.min_x) * px_per_mm),
-                     std::round((region.max_y - region.min_y) * px_per_mm), error);
+                     std::round((region.max_y - region.min_y) * px_per_mm), false, error);
 }
 
 namespace {
 
+// Every pixel fully opaque: the image needs no alpha channel.
+bool opaque(const unsigned char* data, int w, int h, int stride) {
+    for (int y = 0; y < h; ++y) {
+        const uint32_t* px = reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride);
+        uint32_t all = 0xff000000u;
+        for (int x = 0; x < w; ++x) all &= px[x];
+        if (all < 0xff000000u) return false;
+    }
+    return true;
+}
+
 // libpng reports failures by longjmp, so nothing with a destructor may live in
-// this frame; the caller owns the file and the row buffer.
-bool encodePng(std::FILE* f, const unsigned char* data, int w, int h, int stride, unsigned char* row) {
+// this frame; the caller owns the file and the row buffer (4 bytes a pixel).
+// Drawings are opaque but for their own translucent fills; without an alpha
+// channel a quarter less goes through zlib.
+bool encodePng(std::FILE* f, const unsigned char* data, int w, int h, int stride, bool rgb, unsigned char* row) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!png || !info || setjmp(png_jmpbuf(png))) {
@@ -324,17 +315,29 @@ bool encodePng(std::FILE* f, const unsigned char* data, int w, int h, int stride
     }
     png_init_io(png, f);
     png_set_compression_level(png, 1);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
-    png_set_IHDR(png, info, w, h, 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+    // Opaque drawings repeat whole pixels, which deflate finds unfiltered; "sub"
+    // only costs time there. With alpha it still pays.
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, rgb ? PNG_FILTER_NONE : PNG_FILTER_SUB);
+    png_set_IHDR(png, info, w, h, 8, rgb ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     for (int y = 0; y < h; ++y) {
-        // Cairo keeps native-endian premultiplied ARGB; PNG wants straight RGBA bytes.
+        // Cairo keeps native-endian premultiplied ARGB; PNG wants straight RGB(A) bytes.
         const uint32_t* px = reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride);
-        for (int x = 0; x < w; ++x) {
+        unsigned char* out = row;
+        if (rgb) {  // opaque: nothing to undo, the bytes only change places
+            for (int x = 0; x < w; ++x, out += 3) {
+                const uint32_t v = px[x];
+                out[0] = static_cast<unsigned char>(v >> 16);
+                out[1] = static_cast<unsigned char>(v >> 8);
+                out[2] = static_cast<unsigned char>(v);
+            }
+            png_write_row(png, row);
+            continue;
+        }
+        for (int x = 0; x < w; ++x, out += 4) {
             const uint32_t v = px[x];
             const unsigned a = v >> 24;
-            unsigned char* out = row + static_cast<size_t>(x) * 4;
             for (int c = 0; c < 3; ++c) {
                 const unsigned premultiplied = (v >> (16 - 8 * c)) & 0xff;
                 out[c] = static_cast<unsigned char>(
@@ -353,7 +356,7 @@ bool encodePng(std::FILE* f, const unsigned char* data, int w, int h, int stride
 
 // Cairo's own PNG writer compresses hard and takes several times longer than
 // drawing the sheet; drawings are mostly flat colour, so the fastest zlib level
-// with the "sub" filter keeps files small at a fraction of the time.
+// keeps files small at a fraction of the time.
 bool writePng(cairo_surface_t* image, const std::string& path, std::string* error) {
     const int w = cairo_image_surface_get_width(image), h = cairo_image_surface_get_height(image);
     cairo_surface_flush(image);
@@ -363,8 +366,9 @@ bool writePng(cairo_surface_t* image, const std::string& path, std::string* erro
         return false;
     }
     std::vector<unsigned char> row(static_cast<size_t>(w) * 4);
-    const bool encoded =
-        encodePng(f, cairo_image_surface_get_data(image), w, h, cairo_image_surface_get_stride(image), row.data());
+    const unsigned char* data = cairo_image_surface_get_data(image);
+    const int stride = cairo_image_surface_get_stride(image);
+    const bool encoded = encodePng(f, data, w, h, stride, opaque(data, w, h, stride), row.data());
     const bool closed = std::fclose(f) == 0;
     if (!encoded || !closed) {
         if (error) *error = "cannot write " + path + (encoded ? "" : ": PNG encoding failed");
@@ -374,8 +378,8 @@ bool writePng(cairo_surface_t* image, const std::string& path, std::string* erro
 }
 
 bool renderSheetPng(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight, int width_px,
-                    const std::string& path, std::string* error) {
-    SurfacePtr image = renderSheetImage(s, sheet, settings, highlight, width_px, error);
+                    const std::string& path, std::string* error, bool frame) {
+    SurfacePtr image = renderSheetImage(s, sheet, settings, highlight, width_px, error, frame);
     if (!image) return false;
     return writePng(image.get(), path, error);
 }

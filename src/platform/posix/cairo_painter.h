@@ -73,10 +73,11 @@ struct SurfaceDeleter {
 using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
 
 // One sheet on a new ARGB image width_px wide, framed and scaled as the SVG
-// export frames it (sheetViewBox, height by its aspect). Null with a message
-// in error when the image cannot be made.
+// export frames it (exportViewBox, height by its aspect; with `frame`, the
+// page with its border and title block). Null with a message in error when
+// the image cannot be made.
 SurfacePtr renderSheetImage(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
-                            int width_px, std::string* error);
+                            int width_px, std::string* error, bool frame = false);
 
 // A region of a sheet (millimetres) at px_per_mm, for close-ups.
 SurfacePtr renderRegionImage(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight,
@@ -87,7 +88,7 @@ bool writePng(cairo_surface_t* image, const std::string& path, std::string* erro
 
 // renderSheetImage written to a PNG file; false with a message on failure.
 bool renderSheetPng(const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight, int width_px,
-                    const std::string& path, std::string* error);
+                    const std::string& path, std::string* error, bool frame = false);
 
 }  // namespace nl
 

@@ -693,7 +693,10 @@ int runGtkWindow(int argc, char** argv) {
     Settings settings;
     settings.load();  // defaults on any problem
     WindowOptions options;
-    options.png = renderSheetPng;
+    options.png = [](const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight, int width,
+                     const std::string& path, std::string* error) {
+        return renderSheetPng(s, sheet, settings, highlight, width, path, error, false);
+    };
     options.pdf = writeSheetsPdf;
     if (const char* trace = std::getenv("NETLOOM_UI_TRACE")) options.trace_path = trace;
 

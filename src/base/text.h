@@ -12,6 +12,9 @@ std::string trim(std::string_view s);
 std::string formatNumber(double value, int decimals);
 bool equalsNoCase(std::string_view a, std::string_view b);
 bool containsNoCase(std::string_view text, std::string_view part);
+// Negative, zero or positive as a sorts before, with or after b, comparing runs
+// of digits as numbers ("R2" before "R10") and everything else byte-wise.
+int compareNatural(std::string_view a, std::string_view b);
 
 // Locale-independent string-to-double over the longest numeric prefix.
 // Returns false when no number starts the text or it is out of range.

@@ -120,9 +120,9 @@ int cmdTrace(const Args& args, const std::string&) {
 int cmdErc(const Args& args) {
     SchematicPtr s = openForCommand(args);
     if (!s) return 1;
-    const std::vector<ErcIssue> issues = runErc(*s, ErcOptions{});
-    out(ercReportText(*s, issues));
-    for (const ErcIssue& i : issues)
+    const ErcReport report = runProjectErc(*s, ErcOptions{});
+    out(ercReportText(*s, report));
+    for (const ErcIssue& i : report.issues)
         if (i.severity == "error") return 1;
     return 0;
 }

@@ -627,24 +627,13 @@ void WindowController::openDropped(const std::string& path) {
 
 // ---- rule check
 
-namespace {
-
-// The issues the project's settings hide are counted in the last row.
-void appendHiddenCountRow(std::vector<std::string>& rows, std::vector<ErcRowTarget>& targets, size_t hidden) {
-    if (hidden == 0) return;
-    rows.push_back("(" + std::to_string(hidden) + (hidden == 1 ? " issue" : " issues") +
-                   " hidden by the project's settings)");
-    targets.push_back({});
-}
-
-}  // namespace
-
 void WindowController::runErcPane() {
     erc_rows_.clear();
     erc_targets_.clear();
     erc_issues_.clear();
     if (schematic_) {
-        erc_issues_ = runErc(*schematic_, settings_.erc);
+        ErcReport report = runProjectErc(*schematic_, settings_.erc);
+        erc_issues_ = std::move(report.issues);
         for (const ErcIssue& i : erc_issues_) {
             const char* mark = i.severity == "error" ? "\u26d4 " : i.severity == "warning" ? "\u26a0 " : "\u2139 ";
             erc_rows_.push_back(mark + i.message);
@@ -654,8 +643,11 @@ void WindowController::runErcPane() {
             erc_rows_.push_back("\u2705 No issues found.");
             erc_targets_.push_back({-1, -1, 0});
         }
-        // runErc does not report hidden issues yet.
-        appendHiddenCountRow(erc_rows_, erc_targets_, 0);
+        // What the project's own rule settings hide is said in the last row, as --erc says it.
+        if (std::string hidden = ercHiddenText(report); !hidden.empty()) {
+            erc_rows_.push_back("\u2139 " + hidden);
+            erc_targets_.push_back({-1, -1, -1});
+        }
     }
     trace_.write("erc", {{"rows", erc_rows_.size()}, {"issues", erc_issues_.size()}});
     mark(kChangedErcRows);

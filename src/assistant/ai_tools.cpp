@@ -258,7 +258,8 @@ json listPowerRails(const Schematic& s) {
 
 json runErcTool(const ToolContext& ctx, const Schematic& s, const json& args) {
     const ErcOptions options = ctx.settings ? ctx.settings->erc : ErcOptions{};
-    std::vector<ErcIssue> issues = runErc(s, options);
+    const ErcReport report = runProjectErc(s, options);
+    const std::vector<ErcIssue>& issues = report.issues;
     const std::string severity = stringArg(args, "severity", "warning");
     const int threshold = severity == "error" ? 0 : severity == "warning" ? 1 : 2;
     long long errors = 0, warnings = 0;
@@ -270,11 +271,10 @@ json runErcTool(const ToolContext& ctx, const Schematic& s, const json& args) {
         warnings += isWarning;
         if (isError || (isWarning && threshold >= 1) || threshold == 2) kept.push_back(issue);
     }
-    return {{"error_count", errors},
-            {"warning_count", warnings},
-            {"total", issues.size()},
-            {"returned", kept.size()},
-            {"issues", issuesToJson(s, kept)}};
+    json result = {{"error_count", errors},   {"warning_count", warnings},     {"total", issues.size()},
+                   {"returned", kept.size()}, {"hidden_count", report.hidden}, {"issues", issuesToJson(s, kept)}};
+    if (!report.project_file.empty()) result["project_file"] = report.project_file;
+    return result;
 }
 
 json getBom(const Schematic& s) {

@@ -82,6 +82,33 @@ bool containsNoCase(std::string_view text, std::string_view part) {
     return false;
 }
 
+int compareNatural(std::string_view a, std::string_view b) {
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (digit(a[i]) && digit(b[j])) {
+            size_t ie = i, je = j;
+            while (ie < a.size() && digit(a[ie])) ++ie;
+            while (je < b.size() && digit(b[je])) ++je;
+            // Leading zeros do not change a number; its remaining length orders it first.
+            size_t is = i, js = j;
+            while (is + 1 < ie && a[is] == '0') ++is;
+            while (js + 1 < je && b[js] == '0') ++js;
+            if (ie - is != je - js) return ie - is < je - js ? -1 : 1;
+            if (int c = a.substr(is, ie - is).compare(b.substr(js, je - js))) return c;
+            i = ie;
+            j = je;
+            continue;
+        }
+        const unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[j]);
+        if (x != y) return x < y ? -1 : 1;
+        ++i;
+        ++j;
+    }
+    if (i < a.size() || j < b.size()) return i < a.size() ? 1 : -1;
+    return a.compare(b);  // equal as numbers ("R01", "R1"): byte order keeps the order total
+}
+
 bool parseDouble(std::string_view text, double& out) {
     const char* b = text.data();
     const char* e = b + text.size();

@@ -12,6 +12,9 @@ std::string trim(std::string_view s);
 std::string formatNumber(double value, int decimals);
 bool equalsNoCase(std::string_view a, std::string_view b);
 bool containsNoCase(std::string_view text, std::string_view part);
+// Negative, zero or positive as a sorts before, with or after b, comparing runs
+// of digits as numbers ("R2" before "R10") and everything else byte-wise.
+int compareNatural(std::string_view a, std::string_view b);
 
 // The text with every malformed UTF-8 sequence (and NUL) replaced by '?'.
 // Cairo and PDF writers refuse a whole string over one bad byte.

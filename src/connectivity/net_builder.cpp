@@ -325,6 +325,8 @@ bool namesPowerByPin(const Schematic& s, int sheet) {
     return v >= 1 && v <= 20230120;
 }
 
+}  // namespace
+
 // The rail a pin joins and names, or empty. Power symbols act only through
 // their power inputs (a PWR_FLAG, all power outputs, names nothing), and only
 // hidden power inputs of ordinary parts are implicit rail connections.
@@ -334,6 +336,8 @@ std::string_view powerNameOf(const Schematic& s, const Component& c, const Pin& 
     if (p.implicit_power) return p.name;
     return {};
 }
+
+namespace {
 
 struct Candidate {
     int priority;

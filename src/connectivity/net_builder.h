@@ -3,6 +3,8 @@
 // Buses join the signals their labels name (bus_text.h) across sheets.
 #pragma once
 
+#include <string_view>
+
 #include "model/model.h"
 
 namespace nl {
@@ -11,5 +13,10 @@ namespace nl {
 // junction, and the no-connect flag of pins that reach a no-connect marker.
 // Cannot fail; every input yields nets.
 void buildNets(Schematic& s);
+
+// The rail a pin of component c joins and names by itself, or empty: a power
+// symbol's power input (its value, or its pin name in KiCad 6 files) and a
+// hidden power input of an ordinary part (its pin name).
+std::string_view powerNameOf(const Schematic& s, const Component& c, const Pin& p);
 
 }  // namespace nl

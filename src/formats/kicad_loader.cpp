@@ -380,6 +380,7 @@ void readWire(Schematic& s, SExpr item, bool bus, int sheet) {
     double width = 0;
     if (SExpr stroke = item.find("stroke"))
         if (SExpr w = stroke.find("width")) width = num(w, 1, 0);
+    const std::string uuid = item.find("uuid").str(1);
     for (size_t i = 0; i + 1 < pts.size(); ++i) {
         Wire w;
         w.a = pts[i];
@@ -387,6 +388,7 @@ void readWire(Schematic& s, SExpr item, bool bus, int sheet) {
         w.sheet = sheet;
         w.bus = bus;
         w.width = width;
+        w.uuid = uuid;
         s.wires.push_back(w);
     }
 }
@@ -407,6 +409,8 @@ Label readLabel(SExpr item, int kind, int sheet) {
             GraphicItem t;
             readEffects(c, t);
             l.size = t.size;
+        } else if (h == "uuid") {
+            l.uuid = c.str(1);
         }
     });
     return l;
@@ -681,6 +685,7 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
     int referenceField = -1;
     SExpr instances;
     c.fields.reserve(3);  // Reference, Value and Footprint, the fields every placed symbol has
+    std::vector<std::pair<std::string_view, std::string_view>> pinUuids;  // number -> uuid
     forArgs(list, [&](SExpr e) {
         if (!e.is_list()) return;
         const std::string_view h = e.head();
@@ -709,6 +714,8 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
             c.in_bom = e.view(1) != "no";
         } else if (h == "instances") {
             instances = e;
+        } else if (h == "pin") {
+            pinUuids.push_back({e.view(1), e.find("uuid").view(1)});
         } else if (h == "property") {
             const std::string_view name = e.view(1);
             if (name.substr(0, 3) == "ki_") return;
@@ -844,11 +851,15 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
         if (placed.kind == Text) placed.angle = placedTextAngle(place, g.angle);
         c.graphics.push_back(std::move(placed));
     }
+    std::sort(pinUuids.begin(), pinUuids.end());
     c.pins.reserve(std::count_if(lib->pins.begin(), lib->pins.end(),
                                  [&](const LibPin& lp) { return chosen(lp.unit, lp.body_style); }));
     for (const LibPin& lp : lib->pins) {
         if (!chosen(lp.unit, lp.body_style)) continue;
         Pin pin = placePin(lp, place);
+        auto named = std::lower_bound(pinUuids.begin(), pinUuids.end(),
+                                      std::make_pair(std::string_view(pin.number), std::string_view()));
+        if (named != pinUuids.end() && named->first == pin.number) pin.uuid = std::string(named->second);
         // Only hidden power inputs join a rail by their name; a hidden power
         // output (a regulator's) connects by position like any other pin.
         pin.implicit_power = pin.hidden && pin.type == PinType::PowerIn && !c.power_symbol;
@@ -872,6 +883,7 @@ void readSheetSymbol(KicadLoadContext& ctx, SExpr item, const std::string& path,
         const std::string_view h = c.head();
         if (h == "uuid") {
             uuid = c.view(1);
+            sym.uuid = std::string(uuid);
         } else if (h == "property") {
             const std::string_view name = c.view(1);
             if (name == "Sheetname" || name == "Sheet name") {

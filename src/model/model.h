@@ -117,6 +117,7 @@ struct Pin {
     double number_size = 0;
     bool name_hidden = false;
     bool number_hidden = false;
+    std::string uuid{};  // as the file names the placed pin; empty when it does not
 };
 
 struct Component {
@@ -168,6 +169,7 @@ struct SheetSymbol {
     int sheet = 0;  // the parent sheet it is drawn on
     int child = -1;
     std::vector<int> pins;  // indices into Schematic::labels
+    std::string uuid{};
 };
 
 struct Wire {
@@ -177,6 +179,7 @@ struct Wire {
     int sheet = 0;
     bool bus = false;
     double width = 0;
+    std::string uuid{};  // shared by the segments of one polyline
 };
 
 struct Junction {
@@ -208,6 +211,7 @@ struct Label {
     int sheet = 0;
     int net = -1;
     int sheet_symbol = -1;
+    std::string uuid{};
 };
 
 struct TextItem {

@@ -75,3 +75,13 @@ TEST(CommandLine, UnknownOrIncompleteOptionsPrintUsageAndFail) {
         EXPECT_EQ(r.out, expectedUsage()) << args[0];
     }
 }
+
+TEST(CommandLine, ErcHonoursTheProjectFileBesideTheDesign) {
+    // All rules on, less what the project ignores or excludes; the counts are of what is shown.
+    auto r = runNetloom({"--erc", std::string(NETLOOM_SOURCE_DIR) + "/tests/fixtures/kicad/erc/erc_project.kicad_sch"});
+    EXPECT_EQ(r.status, 1);  // the undriven power input is an error
+    EXPECT_EQ(r.out.substr(r.out.find("\n\n")),
+              "\n\n1 error(s), 1 warning(s), 2 total.\n"
+              "3 issue(s) hidden by the project's ERC settings (erc_project.kicad_pro).\n");
+    EXPECT_EQ(r.err, "");
+}

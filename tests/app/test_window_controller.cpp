@@ -331,6 +331,19 @@ TEST(WindowErc, RowsAndTheirActivation) {
     EXPECT_EQ(w.parts(), issue.component >= 0 ? std::set<int32_t>{issue.component} : std::set<int32_t>{});
 }
 
+TEST(WindowErc, TheProjectsHiddenIssuesAreCountedInTheLastRow) {
+    Window w;
+    w.c->start({"netloom", std::string(NETLOOM_SOURCE_DIR) + "/tests/fixtures/kicad/erc/erc_project.kicad_sch"});
+    ASSERT_TRUE(w.c->schematic());
+    const ErcReport report = runProjectErc(*w.c->schematic(), Settings().erc);
+    ASSERT_GT(report.hidden, 0) << "the fixture's project file should hide something";
+    ASSERT_EQ(w.c->ercRows().size(), report.issues.size() + 1);
+    EXPECT_EQ(w.c->ercRows().back(), "\u2139 " + ercHiddenText(report));
+    const size_t last = w.c->ercRows().size() - 1;
+    w.c->activateErcRow(static_cast<int>(last));  // a note, not a place: nothing to show
+    EXPECT_TRUE(w.nets().empty() && w.parts().empty());
+}
+
 TEST(WindowFind, ReferencesPinsAndNetsStepThroughTheirHits) {
     Window w;
     w.c->showDesign(nltest::twoSheetDesign());

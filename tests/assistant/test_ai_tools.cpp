@@ -8,6 +8,7 @@
 #include "analysis/reports.h"
 #include "analysis/trace.h"
 #include "assistant/ai_tools.h"
+#include "open/schematic_open.h"
 #include "settings/settings.h"
 
 using namespace nl;
@@ -227,4 +228,16 @@ TEST(AiTools, TraceAndErcOptions) {
         EXPECT_EQ(h.run("run_erc", {{"severity", severity}})["issues"].size(), returned) << severity;
     settings.erc = ErcOptions{false, false, false, false, false, false, false, false};
     EXPECT_EQ(h.run("run_erc", json::object())["total"], 0);
+    EXPECT_FALSE(h.run("run_erc", json::object()).contains("project_file"));
+
+    // A design with a project file: the counts are of what it shows, and the result says what it hid.
+    std::string error;
+    h.ctx.schematic =
+        openSchematicFile(std::string(NETLOOM_SOURCE_DIR) + "/tests/fixtures/kicad/erc/erc_project.kicad_sch", &error);
+    ASSERT_TRUE(h.ctx.schematic) << error;
+    h.ctx.settings = nullptr;
+    const json r = h.run("run_erc", {{"severity", "info"}});
+    EXPECT_TRUE(r["total"] == 2 && r["error_count"] == 1 && r["hidden_count"] == 3 &&
+                r["project_file"] == "erc_project.kicad_pro")
+        << r.dump();
 }

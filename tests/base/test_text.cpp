@@ -49,3 +49,20 @@ TEST(Text, KicadEscapesResolveLikeKicadShowsThem) {
     const std::string deep(200000, '{');
     EXPECT_EQ(resolveKicadEscapes(deep + "slash}"), deep.substr(1) + "/");
 }
+
+TEST(Text, NaturalOrder) {
+    // Each pair in order; digit runs compare as numbers, everything else byte-wise.
+    const std::pair<const char*, const char*> before[] = {
+        {"R2", "R10"}, {"U9", "U10"},
+        {"1", "2"},    {"2", "10"},
+        {"A", "B"},    {"#PWR01", "R1"},
+        {"R1", "R1A"}, {"R001", "R2"},
+        {"R01", "R1"}, {"C1.2", "C1.10"},
+        {"", "0"},     {"x9y", "x10a"},
+        {"Z", "a"},    {"R99999999999999999999", "R100000000000000000000"}};
+    for (const auto& [a, b] : before) {
+        EXPECT_LT(compareNatural(a, b), 0) << a << " < " << b;
+        EXPECT_GT(compareNatural(b, a), 0) << b << " > " << a;
+    }
+    for (const char* same : {"", "R10", "AB12cd"}) EXPECT_EQ(compareNatural(same, same), 0) << same;
+}

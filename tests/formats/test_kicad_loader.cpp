@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <numbers>
@@ -265,6 +267,34 @@ TEST(KicadLoader, EachSheetFileKeepsItsOwnLibrarySymbols) {
     ASSERT_TRUE(u1 && u1->pins.size() == 1);
     EXPECT_EQ(u1->pins[0].type + " " + u1->pins[0].name, "output O");
     EXPECT_EQ(s->warnings, std::vector<std::string>{"Symbol 'L:Z' for U2 not found in lib_symbols; drawn as a box"});
+}
+
+TEST(KicadLoader, ItemsKeepTheirUuids) {
+    // Project settings name single pins, labels, sheet pins and wires by uuid.
+    std::string error;
+    auto s = openSchematicFile(kFixtures + "erc/erc_sheet_pins.kicad_sch", &error);
+    ASSERT_TRUE(s) << error;
+    auto id = [](int n, int file) {
+        char text[40];
+        std::snprintf(text, sizeof text, "%08x-0000-4000-8000-%012d", n, file);
+        return std::string(text);
+    };
+    const Component* r1 = byRef(*s, "R1");
+    ASSERT_TRUE(r1 && r1->pins.size() == 2u);
+    EXPECT_TRUE(r1->pins[0].uuid == id(2, 2) && r1->pins[1].uuid == id(3, 2));
+    ASSERT_TRUE(s->wires.size() >= 1u && s->sheet_symbols.size() == 1u);
+    EXPECT_EQ(s->wires[0].uuid, id(5, 2));
+    EXPECT_EQ(s->sheet_symbols[0].uuid, id(7, 2));
+    EXPECT_EQ(s->labels[s->sheet_symbols[0].pins[1]].uuid, id(9, 2));
+    const auto lost = std::find_if(s->labels.begin(), s->labels.end(), [](const Label& l) { return l.text == "LOST"; });
+    ASSERT_NE(lost, s->labels.end());
+    EXPECT_EQ(lost->uuid, id(12, 3));
+    // A pin the placed symbol does not list keeps an empty uuid.
+    auto bare = load(std::string(kDualLib) + R"(
+  (symbol (lib_id "Amp:Dual") (at 0 0 0) (unit 1) (uuid "u") (pin "1" (uuid "p1"))
+    (property "Reference" "U1" (at 0 0 0))))");
+    ASSERT_TRUE(bare && !bare->components.empty());
+    for (const Pin& p : bare->components[0].pins) EXPECT_EQ(p.uuid, p.number == "1" ? "p1" : "") << p.number;
 }
 
 TEST(KicadLoader, KiCad6InstanceTableAndLocalisedSheetNames) {

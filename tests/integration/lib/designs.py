@@ -2,8 +2,11 @@
 on them, and measuring a design against its board with board_oracle.py."""
 
 import glob
+import hashlib
 import json
 import os
+import re
+import shutil
 import subprocess
 import sys
 import time
@@ -52,6 +55,95 @@ def kicad_designs():
                     name = stem if name == '.' else name + '/' + stem
                 designs.append((name, sch, pcb if os.path.isfile(pcb) else None))
     return designs
+
+
+def fingerprint(root):
+    """A short hash of the contents of a root schematic and the sheet files below it."""
+    h = hashlib.sha1()
+    folder = os.path.dirname(root)
+    files = {os.path.basename(root)} | {f for fs in sheet_files(root).values() for f in fs}
+    for name in sorted(files):
+        h.update(name.encode())
+        try:
+            with open(os.path.join(folder, name), 'rb') as f:
+                h.update(hashlib.sha1(f.read()).digest())
+        except OSError:
+            h.update(b'missing')
+    return h.hexdigest()[:16]
+
+
+def erc_fixture_designs():
+    """(name, root schematic, None) for the rule check's hand-written fixtures."""
+    folder = os.path.join(REPO, 'tests', 'fixtures', 'kicad', 'erc')
+    return [('fixtures/' + os.path.basename(p)[:-len('.kicad_sch')], p, None)
+            for p in sorted(glob.glob(os.path.join(folder, '*.kicad_sch'))) if not p.endswith('_sub.kicad_sch')]
+
+
+SHEET_NAME_AND_FILE = re.compile(
+    r'\(property\s+"Sheet ?name"\s+"((?:[^"\\]|\\.)*)".*?\(property\s+"Sheet ?file"\s+"((?:[^"\\]|\\.)*)"', re.S)
+
+
+def sheet_files(root):
+    """{sheet name: [sheet files]} over the hierarchy below a root schematic, the root as "Root"
+    (sheets on different branches may share a name)."""
+    folder, names, todo, seen = os.path.dirname(root), {'Root': [os.path.basename(root)]}, [os.path.basename(root)], set()
+    while todo:
+        current = todo.pop()
+        if current in seen:
+            continue
+        seen.add(current)
+        try:
+            with open(os.path.join(folder, current), encoding='utf-8') as f:
+                found = SHEET_NAME_AND_FILE.findall(f.read())
+        except OSError:
+            continue
+        for name, file in found:
+            if file not in names.setdefault(name, []):
+                names[name].append(file)
+            todo.append(file)
+    return names
+
+
+# KiCad's rules that some code of our rule check reports, and a few more a
+# project file may lack.
+ERC_RULES = ['global_label_dangling', 'hier_label_mismatch', 'label_dangling', 'multiple_net_names',
+             'no_connect_connected', 'pin_not_connected', 'pin_not_driven', 'pin_to_pin', 'power_pin_not_driven',
+             'similar_label_and_power', 'similar_labels', 'similar_power', 'duplicate_reference', 'unannotated',
+             'unconnected_wire_endpoint', 'wire_dangling']
+OTHER_RULES = ['four_way_junction', 'label_multiple_wires', 'missing_power_pin', 'no_connect_dangling',
+               'same_local_global_label', 'single_global_label']
+
+
+def copy_design(root, folder, every_rule):
+    """Copies a design's schematic files and project file into `folder`; returns
+    the copied root. With every_rule, the project file switches every rule on
+    and excludes nothing (a design without one gets one)."""
+    source = os.path.dirname(root)
+    for path in glob.glob(os.path.join(source, '**', '*.kicad_sch'), recursive=True):
+        target = os.path.join(folder, os.path.relpath(path, source))
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        shutil.copyfile(path, target)
+    stem = os.path.splitext(os.path.basename(root))[0]
+    pro = os.path.join(source, stem + '.kicad_pro')
+    if not every_rule:
+        if os.path.isfile(pro):
+            shutil.copyfile(pro, os.path.join(folder, stem + '.kicad_pro'))
+        return os.path.join(folder, os.path.basename(root))
+    project = {}
+    if os.path.isfile(pro):
+        with open(pro, encoding='utf-8') as f:
+            project = json.load(f)
+    erc = project.setdefault('erc', {})
+    severities = erc.setdefault('rule_severities', {})
+    for rule in ERC_RULES + OTHER_RULES:
+        severities.setdefault(rule, 'warning')
+    for rule, severity in severities.items():
+        if severity == 'ignore':
+            severities[rule] = 'warning'
+    erc['erc_exclusions'] = []
+    with open(os.path.join(folder, stem + '.kicad_pro'), 'w', encoding='utf-8') as f:
+        json.dump(project, f, indent=2)
+    return os.path.join(folder, os.path.basename(root))
 
 
 def eagle_designs():

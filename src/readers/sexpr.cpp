@@ -30,6 +30,12 @@ struct AtomStops {
 };
 constexpr AtomStops kAtomStops;
 
+// A reading failure and the byte offset where it happened.
+struct ParseFailure : std::runtime_error {
+    ParseFailure(const char* what, size_t offset) : std::runtime_error(what), at(offset) {}
+    size_t at;
+};
+
 }  // namespace
 
 SExprTree::~SExprTree() {
@@ -54,23 +60,24 @@ public:
         nodes.clear();
         if (nodes.capacity() == 0) nodes.reserve(n / 5 + 16);
         std::vector<uint32_t> open;  // indices of the lists not yet closed
-        size_t pos = 0;
+        // A byte-order mark is no part of the text.
+        size_t pos = n >= 3 && std::memcmp(base, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
         auto addAtom = [&](size_t off, size_t len, uint32_t flags) {
-            if (len > SExprTree::kLenMask) throw std::runtime_error("token too long");
+            if (len > SExprTree::kLenMask) throw ParseFailure("token too long", off);
             nodes.push_back({static_cast<uint32_t>(off), flags | static_cast<uint32_t>(len)});
         };
         for (;;) {
             while (pos < n && isSpace(static_cast<unsigned char>(base[pos]))) ++pos;
-            if (pos >= n) throw std::runtime_error(open.empty() ? "unexpected end of file" : "unbalanced parenthesis");
+            if (pos >= n) throw ParseFailure(open.empty() ? "unexpected end of file" : "unbalanced parenthesis", pos);
             const char c = base[pos];
             if (c == '(') {
-                if (open.size() > static_cast<size_t>(kMaxDepth)) throw std::runtime_error("nesting too deep");
+                if (open.size() > static_cast<size_t>(kMaxDepth)) throw ParseFailure("nesting too deep", pos);
                 open.push_back(static_cast<uint32_t>(nodes.size()));
                 nodes.push_back({0, SExprTree::kList});
                 ++pos;
                 continue;
             }
-            if (open.empty()) throw std::runtime_error("expected a list at top level");
+            if (open.empty()) throw ParseFailure("expected a list at top level", pos);
             if (c == ')') {
                 nodes[open.back()].a = static_cast<uint32_t>(nodes.size());
                 open.pop_back();
@@ -115,7 +122,11 @@ public:
 SExprTree parseSExpr(std::shared_ptr<const void> owner, std::string_view text) {
     SExprTree t;
     SExprParser::start(t, std::move(owner), text);
-    SExprParser::parse(t);
+    try {
+        SExprParser::parse(t);
+    } catch (const ParseFailure& e) {
+        throw std::runtime_error(std::string(e.what()) + " at " + lineAndColumn(text, e.at));
+    }
     return t;
 }
 

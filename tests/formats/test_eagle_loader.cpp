@@ -274,7 +274,7 @@ TEST(EagleDamaged, RefusedTruncatedCorruptedOddAndHugeInputs) {
     for (const auto& [text, message] : cases) {
         std::string err;
         EXPECT_FALSE(load(text, &err));
-        EXPECT_EQ(err, message);
+        EXPECT_EQ(err.substr(0, err.find(" at line ")), message);  // parse errors say where
     }
     EXPECT_FALSE(loadEagleSchematic("<x/>", "x.sch", nullptr));  // the error text is optional
     // An empty sheets element is a design without sheets, not a failure.

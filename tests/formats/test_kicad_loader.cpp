@@ -288,7 +288,8 @@ TEST(KicadLoader, HostileHierarchiesEndWithWarnings) {
     s = openSchematicFile((t.dir / "r.kicad_sch").string(), &error);
     ASSERT_TRUE(s);
     ASSERT_EQ(s->warnings.size(), 2u);
-    EXPECT_EQ(s->warnings[0], "Sheet '" + (t.dir / "bad.kicad_sch").string() + "': unbalanced parenthesis");
+    EXPECT_EQ(s->warnings[0],
+              "Sheet '" + (t.dir / "bad.kicad_sch").string() + "': unbalanced parenthesis at line 1, column 31");
     EXPECT_EQ(s->warnings[1], "Sheet '" + (t.dir / "notkicad.kicad_sch").string() + "' is not a kicad_sch file");
     EXPECT_EQ(s->sheets.size(), 3u);
 }
@@ -349,7 +350,8 @@ TEST(KicadLoader, SmallReaders) {
     ctx.schematic = &s;
     loadKicadSheet(ctx, "junk", "a.kicad_sch", 0);
     loadKicadSheet(ctx, "(kicad_sch (paper \"A3\") (junction (at 1 2)))", "b.kicad_sch", 0);
-    EXPECT_EQ(s.warnings, std::vector<std::string>{"Sheet 'a.kicad_sch': expected a list at top level"});
+    EXPECT_EQ(s.warnings,
+              std::vector<std::string>{"Sheet 'a.kicad_sch': expected a list at top level at line 1, column 1"});
     EXPECT_EQ(s.sheets[0].paper, "A3");
     EXPECT_EQ(s.junctions.size(), 1u);
 

@@ -29,9 +29,9 @@ TEST(OpenSchematic, FormatDetectionAndErrors) {
     EXPECT_NE(xml, unrecognised);
     EXPECT_FALSE(xml.empty());
 
-    EXPECT_EQ(errorOf("(kicad_sch (version 2"), "Parse error: unbalanced parenthesis");
+    EXPECT_EQ(errorOf("(kicad_sch (version 2"), "Parse error: unbalanced parenthesis at line 1, column 22");
     EXPECT_EQ(errorOf("(foo (kicad_sch))"), "Not a KiCad schematic (expected (kicad_sch ...))");
-    EXPECT_EQ(errorOf("(kicad_sch"), "Parse error: unbalanced parenthesis");
+    EXPECT_EQ(errorOf("(kicad_sch\n"), "Parse error: unbalanced parenthesis at line 2, column 1");
 
     std::string error;
     EXPECT_FALSE(openSchematicFile("/no/such/dir/x.kicad_sch", &error));

@@ -9,11 +9,24 @@ using namespace nl;
 
 namespace {
 
+// The message without the position that follows it.
 std::string failureOf(const std::string& text) {
     try {
         parseSExpr(text);
     } catch (const std::runtime_error& e) {
-        return e.what();
+        const std::string what = e.what();
+        return what.substr(0, what.find(" at line "));
+    }
+    return "";
+}
+
+std::string positionOf(const std::string& text) {
+    try {
+        parseSExpr(text);
+    } catch (const std::runtime_error& e) {
+        const std::string what = e.what();
+        const size_t at = what.find(" at line ");
+        return at == std::string::npos ? "" : what.substr(at + 4);
     }
     return "";
 }
@@ -97,4 +110,13 @@ TEST(SExprAccessors, FindSeesListsOnlyAfterTheHead) {
     SExprTree listHead = parseSExpr("((a) (a))");
     EXPECT_EQ(listHead.root().head(), "");
     EXPECT_EQ(listHead.root().findAll("a").size(), 1u);  // child 0 is never searched
+}
+
+TEST(SExprParse, ByteOrderMarkAndFailurePositions) {
+    SExprTree t = parseSExpr("\xEF\xBB\xBF\n  (kicad_sch (version 1))");
+    EXPECT_EQ(t.root().head(), "kicad_sch");
+    EXPECT_EQ(failureOf("\xEF\xBB\xBF"), "unexpected end of file");
+    EXPECT_EQ(positionOf("(a\n  (b)\n"), "line 3, column 1");  // the end: something was left open
+    EXPECT_EQ(positionOf("\n\n  word"), "line 3, column 3");
+    EXPECT_EQ(positionOf(std::string(3000, '(')), "line 1, column 2002");
 }

@@ -24,17 +24,28 @@ void fail(std::string* error, std::string message) {
 
 std::shared_ptr<Schematic> openSchematicFile(const std::string& path, std::string* error) {
     FileData data;
-    if (!readWholeFile(path, data)) {
-        fail(error, "Cannot read file: " + path);
+    FileError failure;
+    if (!readWholeFile(path, data, &failure)) {
+        fail(error, "Cannot read file: " + path + " (" + failure.reason + ")");
         return nullptr;
     }
     expectHeapGrowth(data.bytes.size() * kHeapPerFileByte);
     // `data` keeps the bytes mapped for the whole load.
-    return loadSchematicText(data.bytes, path, error);
+    const size_t faults = mappedFileFaults();
+    std::shared_ptr<Schematic> s = loadSchematicText(data.bytes, path, error);
+    if (s && mappedFileFaults() != faults) {
+        fail(error, "Cannot read file: " + path + " (a file of the design shrank while it was being read)");
+        return nullptr;
+    }
+    return s;
 }
 
 std::shared_ptr<Schematic> loadSchematicText(std::string_view text, const std::string& path, std::string* error) {
-    const std::string_view head = text.substr(0, kSniffBytes);
+    // A byte-order mark and blank lines before the first element do not count
+    // against the bytes looked at.
+    size_t lead = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+    while (lead < text.size() && (text[lead] == ' ' || (text[lead] >= '\t' && text[lead] <= '\r'))) ++lead;
+    const std::string_view head = text.substr(lead, kSniffBytes);
     auto has = [&](std::string_view marker) { return head.find(marker) != std::string_view::npos; };
     if (has("(kicad_sch")) return loadKicadSchematic(text, path, error);
     if (has("<eagle") || has("<?xml")) return loadEagleSchematic(text, path, error);

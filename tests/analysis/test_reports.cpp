@@ -114,5 +114,5 @@ TEST(Reports, CommandsMatchReviewedTexts) {
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.out + "|" + missing.err,
               "|"
-              "Error: Cannot read file: /nonexistent/x.kicad_sch\n");
+              "Error: Cannot read file: /nonexistent/x.kicad_sch (No such file or directory)\n");
 }

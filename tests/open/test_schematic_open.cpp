@@ -20,8 +20,8 @@ TEST(OpenSchematic, FormatDetectionAndErrors) {
     const std::string unrecognised = "Unrecognised schematic format (expected KiCad .kicad_sch or Eagle XML .sch)";
     EXPECT_EQ(errorOf(""), unrecognised);
     EXPECT_EQ(errorOf(std::string_view("\x00\x01\x02 garbage", 11)), unrecognised);
-    // The marker must lie in the first 512 bytes.
-    EXPECT_EQ(errorOf(std::string(600, ' ') + "(kicad_sch (version 1))"), unrecognised);
+    // The marker must lie in the first 512 bytes (after any blank lines and byte-order mark).
+    EXPECT_EQ(errorOf("(comment " + std::string(600, 'x') + ") (kicad_sch (version 1))"), unrecognised);
     EXPECT_EQ(errorOf("EESchema Schematic File Version 4\n"),
               "Legacy KiCad 5 .sch files are not supported yet. Open it in KiCad 6+ and save it as .kicad_sch.");
     // XML that is not Eagle goes to the Eagle loader, which has its own word.
@@ -35,7 +35,7 @@ TEST(OpenSchematic, FormatDetectionAndErrors) {
 
     std::string error;
     EXPECT_FALSE(openSchematicFile("/no/such/dir/x.kicad_sch", &error));
-    EXPECT_EQ(error, "Cannot read file: /no/such/dir/x.kicad_sch");
+    EXPECT_EQ(error, "Cannot read file: /no/such/dir/x.kicad_sch (No such file or directory)");
     EXPECT_FALSE(openSchematicFile(std::filesystem::temp_directory_path().string(), &error));
     EXPECT_FALSE(loadSchematicText("", "x", nullptr));  // no error text: silent
 
@@ -78,7 +78,9 @@ TEST(OpenSchematic, CommandLineInput) {
     EXPECT_EQ(a->path, "<built-in sample>");
     EXPECT_NE(a.get(), b.get());
     EXPECT_FALSE(openInput("missing.kicad_sch", error));
-    EXPECT_EQ(error, "Cannot read file: missing.kicad_sch");
+    EXPECT_EQ(error, "Cannot read file: missing.kicad_sch (No such file or directory)");
+    EXPECT_FALSE(openInput("/dev/zero", error));
+    EXPECT_EQ(error, "Cannot read file: /dev/zero (not a regular file)");
 
     nltest::RunResult r = nltest::runNetloom({"--list-nets", "sample"});
     EXPECT_EQ(r.status, 0);

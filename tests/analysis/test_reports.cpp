@@ -106,7 +106,7 @@ TEST(Reports, CommandsMatchReviewedTexts) {
                                        {"--json", "json_sample.json"}}) {
         const std::string expected = nltest::slurp(std::string(NETLOOM_SOURCE_DIR) + "/tests/golden/" + file);
         ASSERT_FALSE(expected.empty()) << file;
-        auto r = nltest::runNetloom({option, "sample", "ignored"});
+        auto r = nltest::runNetloom({option, "sample"});
         EXPECT_EQ(r.status, 0) << option;
         EXPECT_EQ(r.out + "|" + r.err, expected + "|") << option;
     }

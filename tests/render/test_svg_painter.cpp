@@ -94,17 +94,18 @@ TEST(Svg, CommandWritesTheRootSheet) {
     EXPECT_NE(svg.find(" width=\"2000\" "), std::string::npos);
     EXPECT_NE(svg.find("fill=\"#faf5e6\""), std::string::npos);    // the paper theme's background
     EXPECT_NE(svg.find("stroke=\"#e0d9bf\""), std::string::npos);  // its grid
-    // A broken settings file leaves the defaults in force, silently.
+    // A broken settings file leaves the defaults in force, with one warning.
     std::ofstream(settings) << "{\"theme\": ";
     r = nltest::runNetloom({"--svg", "--sample", path}, {"NETLOOM_SETTINGS=" + settings});
-    EXPECT_TRUE(r.status == 0 && r.err.empty());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err.rfind("Warning: the settings file " + settings + " is not valid JSON: ", 0), 0u) << r.err;
     EXPECT_NE(nltest::slurp(path).find("fill=\"#0c0e11\""), std::string::npos);
     std::remove(path.c_str());
     std::remove(settings.c_str());
 
     r = nltest::runNetloom({"--svg", "sample", "/nonexistent-dir/out.svg"});
     EXPECT_TRUE(r.status == 1 && r.out.empty());
-    EXPECT_EQ(r.err, "Cannot write /nonexistent-dir/out.svg\n");
+    EXPECT_EQ(r.err, "Error: cannot write /nonexistent-dir/out.svg: No such file or directory\n");
     r = nltest::runNetloom({"--svg", "/nonexistent-dir/in.kicad_sch", path});
     EXPECT_TRUE(r.status == 1 && r.err.rfind("Error: ", 0) == 0);
     EXPECT_EQ(nltest::runNetloom({"--svg", "sample"}).status, 1);  // too few arguments: usage

@@ -13,13 +13,9 @@ namespace nl {
 
 namespace {
 
-// Sub-sheet files are opened while fewer than 12 loads are in progress, so
-// sheets nest at most 12 levels below the root.
-constexpr int kMaxSubSheetDepth = 11;
-// Bounds against hostile hierarchies (a file reused over and over on every
-// level): real designs stay far below both.
-constexpr size_t kMaxSheets = 2000;
-constexpr size_t kMaxSubSheetBytes = size_t(1) << 30;
+// Sub-sheet files are opened while fewer than 64 loads are in progress, so
+// sheets nest at most 64 levels below the root.
+constexpr int kMaxSubSheetDepth = 63;
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -446,11 +442,17 @@ void reserveFor(Schematic& s, SExpr root) {
         else if (h == "label" || h == "global_label" || h == "hierarchical_label")
             ++labels;
     });
-    s.components.reserve(s.components.size() + symbols);
-    s.wires.reserve(s.wires.size() + wires);
-    s.junctions.reserve(s.junctions.size() + junctions);
-    s.no_connects.reserve(s.no_connects.size() + ncs);
-    s.labels.reserve(s.labels.size() + labels);
+    // Growing by at least half keeps a design of many small sheets from
+    // copying all its records once per sheet.
+    auto grow = [](auto& items, size_t more) {
+        if (items.size() + more > items.capacity())
+            items.reserve(std::max(items.size() + more, items.capacity() + items.capacity() / 2));
+    };
+    grow(s.components, symbols);
+    grow(s.wires, wires);
+    grow(s.junctions, junctions);
+    grow(s.no_connects, ncs);
+    grow(s.labels, labels);
 }
 
 }  // namespace
@@ -462,11 +464,25 @@ std::string unescapeKicadText(std::string_view text) {
         {"{slash}", '/'}, {"{colon}", ':'},  {"{dblquote}", '"'}, {"{bslash}", '\\'},
         {"{space}", ' '}, {"{lbrace}", '{'}, {"{rbrace}", '}'},
     };
+    std::string out;
     for (const auto& [token, ch] : kTokens) {
-        // Each search restarts at the start of the text, so a replacement can
-        // complete a token together with the text before it.
-        size_t at;
-        while ((at = s.find(token)) != std::string::npos) s.replace(at, token.size(), 1, ch);
+        if (s.find(token) == std::string::npos) continue;
+        // Replacing the first occurrence again and again until none is left
+        // lets a replacement complete a token with the text before it
+        // ("{lbrace}lbrace}" is "{"). One pass that replaces a token as soon as
+        // the output ends with it gives the same text in linear time: a token
+        // can only be completed at the end of what is written so far.
+        out.clear();
+        out.reserve(s.size());
+        for (char c : s) {
+            out.push_back(c);
+            while (out.size() >= token.size() && out.back() == '}' &&
+                   std::string_view(out).substr(out.size() - token.size()) == token) {
+                out.resize(out.size() - token.size());
+                out.push_back(ch);
+            }
+        }
+        s.swap(out);
     }
     return s;
 }
@@ -660,17 +676,35 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
     // Instance data. A sheet used twice tells its copies apart by the
     // instance path, so the path of the sheet being read is tried first.
     bool resolved = false;
-    if (instances) {
+    auto useInstance = [&](SExpr p) {
+        std::string_view ref = p.find("reference").view(1);
+        if (ref.empty()) return false;
+        c.reference = std::string(ref);
+        if (SExpr u = p.find("unit")) c.unit = toInt(num(u, 1, c.unit));
+        return true;
+    };
+    // In a sub-sheet used many times, each copy would scan the whole list,
+    // which grows with the copies; an index made once makes the lookup direct.
+    if (instances && ctx.depth > 0) {
+        auto [entry, first] = ctx.instance_lists.try_emplace(instances.identity());
+        if (first)
+            forArgs(instances, [&](SExpr project) {
+                if (!project.is_list() || project.head() != "project") return;
+                forArgs(project, [&](SExpr p) {
+                    // The first path of a text wins, as in the scan.
+                    if (p.is_list() && p.head() == "path" && !p.find("reference").view(1).empty())
+                        entry->second.try_emplace(p.view(1), p);
+                });
+            });
+        if (auto it = entry->second.find(ctx.instance_path); it != entry->second.end())
+            resolved = useInstance(it->second);
+    } else if (instances) {
         forArgs(instances, [&](SExpr project) {
             if (resolved || !project.is_list() || project.head() != "project") return;
             forArgs(project, [&](SExpr p) {
                 if (resolved || !p.is_list() || p.head() != "path") return;
                 if (p.view(1) != ctx.instance_path) return;
-                std::string_view ref = p.find("reference").view(1);
-                if (ref.empty()) return;
-                c.reference = std::string(ref);
-                if (SExpr u = p.find("unit")) c.unit = toInt(num(u, 1, c.unit));
-                resolved = true;
+                resolved = useInstance(p);
             });
         });
     }
@@ -742,6 +776,17 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
     auto chosen = [&](int unit, int style) {
         return (unit == 0 || unit == c.unit) && (style == 0 || style == c.body_style);
     };
+    if (ctx.budget) {
+        size_t records = 0;
+        for (const GraphicItem& g : lib->graphics)
+            if (chosen(g.unit, g.body_style)) records += 1 + g.points.size();
+        for (const LibPin& lp : lib->pins)
+            if (chosen(lp.unit, lp.body_style)) ++records;
+        if (!ctx.budget->charge(records)) {
+            s.components.push_back(std::move(c));  // the load fails; no need to draw it
+            return;
+        }
+    }
     c.graphics.reserve(lib->graphics.size());
     for (const GraphicItem& g : lib->graphics) {
         if (!chosen(g.unit, g.body_style)) continue;
@@ -763,6 +808,19 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
 }
 
 namespace {
+
+// The records one copy of a sheet makes: one per element and per point of
+// its wires and drawings. The symbols it places and the sheets it names are
+// charged when they are placed and read.
+size_t sheetRecords(SExpr root) {
+    size_t records = 0;
+    forArgs(root, [&](SExpr c) {
+        if (!c.is_list()) return;
+        ++records;
+        if (SExpr pts = c.find("pts")) records += pts.childCount();
+    });
+    return records;
+}
 
 void readSheetSymbol(KicadLoadContext& ctx, SExpr item, const std::string& path, int sheet_index) {
     Schematic& s = *ctx.schematic;
@@ -798,33 +856,63 @@ void readSheetSymbol(KicadLoadContext& ctx, SExpr item, const std::string& path,
         }
     });
     s.sheet_symbols.push_back(sym);
-    if (sym.file.empty() || ctx.depth > kMaxSubSheetDepth) return;
-
-    if (s.sheets.size() >= kMaxSheets || ctx.sheet_bytes > kMaxSubSheetBytes) {
+    if (sym.file.empty()) return;
+    if (ctx.depth > kMaxSubSheetDepth) {
         if (!ctx.sheet_limit_warned)
-            s.warnings.push_back("Sheet file '" + sym.file + "' not loaded: the hierarchy holds too many sheets");
+            s.warnings.push_back("Sheet file '" + sym.file + "' not loaded: the hierarchy is deeper than " +
+                                 std::to_string(kMaxSubSheetDepth + 1) + " levels");
         ctx.sheet_limit_warned = true;
         return;
     }
-    FileData data;
-    std::string readPath = std::string(dirOf(path)) + sym.file;
-    bool ok = readWholeFile(readPath, data);
-    if (!ok && !ctx.root_dir.empty()) {
+
+    // A name with a root ("/x", "\\server\x", "C:\x") is used as it is.
+    const bool absolute = sym.file[0] == '/' || sym.file[0] == '\\' ||
+                          (sym.file.size() > 2 && sym.file[1] == ':' && (sym.file[2] == '/' || sym.file[2] == '\\'));
+    FileError failure;
+    // The parsed file at `candidate`, read on first use; end() when it cannot be read.
+    auto sheetFile = [&](const std::string& candidate) {
+        std::string key = normalisedPath(candidate);
+        auto it = ctx.sheet_files.find(key);
+        if (it != ctx.sheet_files.end()) return it;
+        FileData data;
+        if (!readWholeFile(candidate, data, &failure)) return ctx.sheet_files.end();
+        if (ctx.budget) ctx.budget->input_bytes += data.bytes.size();
+        expectHeapGrowth(data.bytes.size() * kHeapPerFileByte);
+        KicadSheetFile entry;
+        try {
+            entry.tree = std::make_shared<const SExprTree>(parseSExpr(data.owner, data.bytes));
+            entry.records = sheetRecords(entry.tree->root());
+        } catch (const std::runtime_error& e) {
+            entry.error = e.what();
+        }
+        return ctx.sheet_files.emplace(std::move(key), std::move(entry)).first;
+    };
+    std::string readPath = absolute ? sym.file : std::string(dirOf(path)) + sym.file;
+    auto cached = sheetFile(readPath);
+    if (cached == ctx.sheet_files.end() && failure.missing && !absolute && !ctx.root_dir.empty()) {
         readPath = ctx.root_dir + sym.file;
-        ok = readWholeFile(readPath, data);
+        cached = sheetFile(readPath);
     }
-    if (!ok) {
-        s.warnings.push_back("Sheet file '" + sym.file + "' not found next to the root schematic");
+    if (cached == ctx.sheet_files.end()) {
+        if (failure.missing)
+            s.warnings.push_back("Sheet file '" + sym.file + "' not found next to the root schematic");
+        else
+            s.warnings.push_back("Sheet file '" + sym.file + "' cannot be read: " + failure.reason);
         return;
     }
-    std::string key = normalisedPath(readPath);
+    std::string key = cached->first;
     for (const std::string& open : ctx.open_files)
         if (open == key) {
             s.warnings.push_back("Sheet file '" + sym.file + "' contains itself; its copy inside is not loaded");
             return;
         }
-    ctx.sheet_bytes += data.bytes.size();
-    expectHeapGrowth(data.bytes.size() * kHeapPerFileByte);
+    const SExprTree* tree = cached->second.tree.get();
+    if (ctx.budget && !ctx.budget->charge(cached->second.records + 1)) {
+        if (!ctx.sheet_limit_warned)
+            s.warnings.push_back("Sheet file '" + sym.file + "' not loaded: the hierarchy holds too many sheets");
+        ctx.sheet_limit_warned = true;
+        return;
+    }
 
     Sheet child;
     child.name = sym.name.empty() ? sym.file : sym.name;
@@ -839,12 +927,10 @@ void readSheetSymbol(KicadLoadContext& ctx, SExpr item, const std::string& path,
     ctx.instance_path += uuid;
     ctx.open_files.push_back(std::move(key));
     ++ctx.depth;
-    try {
-        SExprTree tree = parseSExpr(data.owner, data.bytes);
-        loadKicadSheetTree(ctx, tree.root(), readPath, childIndex);
-    } catch (const std::runtime_error& e) {
-        s.warnings.push_back("Sheet '" + readPath + "': " + e.what());
-    }
+    if (tree)
+        loadKicadSheetTree(ctx, tree->root(), readPath, childIndex);
+    else
+        s.warnings.push_back("Sheet '" + readPath + "': " + cached->second.error);
     --ctx.depth;
     ctx.open_files.pop_back();
     ctx.instance_path = savedPath;

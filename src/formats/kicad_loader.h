@@ -5,11 +5,14 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "model/load_budget.h"
 #include "model/model.h"
 #include "readers/sexpr.h"
 
@@ -19,6 +22,13 @@ namespace nl {
 struct KicadInstance {
     std::string reference;
     int unit = 0;  // 0 = not recorded
+};
+
+// A parsed sub-sheet file.
+struct KicadSheetFile {
+    std::shared_ptr<const SExprTree> tree;  // null when the file did not parse
+    std::string error;                      // the parser's message then
+    size_t records = 0;                     // what one copy makes, placed symbols aside
 };
 
 // One per opened design, alive for the duration of the load.
@@ -37,8 +47,15 @@ struct KicadLoadContext {
     std::string instance_path;
     // Normalised paths of the files being read, root first (recursion guard).
     std::vector<std::string> open_files;
-    size_t sheet_bytes = 0;  // bytes of sub-sheet files read so far
     bool sheet_limit_warned = false;
+    // What the load may still create; none means no limit.
+    LoadBudget* budget = nullptr;
+    // Each sub-sheet file is read and parsed once, however many sheet symbols
+    // use it; by normalised path.
+    std::map<std::string, KicadSheetFile> sheet_files;
+    // The `instances` of a symbol in a sub-sheet, by the node of that list:
+    // instance path -> its `path` list (made on first use).
+    std::map<std::pair<const SExprTree*, uint32_t>, std::unordered_map<std::string_view, SExpr>> instance_lists;
 };
 
 // Reads the sheet file whose content is `text` as sheet `sheet_index` (already

@@ -211,7 +211,7 @@ ChatResult AiChat::send(std::vector<ChatMessage>& conversation, const std::strin
     const std::string url = requestUrl(ai.base_url);
     std::vector<std::string> headers;
     if (!ai.api_key.empty()) headers.push_back("Authorization: Bearer " + ai.api_key);
-    const int limit = ai.max_tool_rounds < 1 ? 1 : ai.max_tool_rounds;
+    const int limit = std::clamp(ai.max_tool_rounds, 1, kMaxToolRounds);
 
     auto runOne = [&](const ToolCall& call) {
         emit({"tool_call", "", printableText(call.name), parseToolArguments(call.arguments), nullptr});
@@ -302,7 +302,7 @@ ChatResult AiChat::send(std::vector<ChatMessage>& conversation, const std::strin
 
         if (toolRound) {
             if (++round < limit) continue;
-            return fail("Stopped after " + std::to_string(ai.max_tool_rounds) +
+            return fail("Stopped after " + std::to_string(std::min(ai.max_tool_rounds, kMaxToolRounds)) +
                         " tool-call rounds without a final answer.");
         }
 

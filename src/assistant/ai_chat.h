@@ -55,6 +55,7 @@ struct ChatBackend {
 
 // Bounds that keep a turn's work and memory in proportion whatever the server sends.
 inline constexpr size_t kMaxToolCallsPerRound = 32;
+inline constexpr int kMaxToolRounds = 50;  // whatever a hand-edited settings file says
 inline constexpr size_t kMaxToolResultBytes = 256 * 1024;  // one result as sent back
 inline constexpr size_t kMaxRequestBytes = 8u << 20;       // one whole request body
 inline constexpr size_t kMaxErrorDetailBytes = 500;        // a server's error text as shown

@@ -85,6 +85,14 @@ def kicad_placement(size):
     return {'placement.kicad_sch': kicad(body, lib)}
 
 
+def kicad_extends(_):
+    """5,000 library symbols extending one of 3,000 pins (a few hundred kB): 15 million pins."""
+    lib = '(symbol "Big:P" (symbol "P_1_1"\n%s))\n' % ''.join(
+        '(pin passive line (at 0 %d 0) (length 2.54) (name "P%d") (number "%d"))\n' % (i, i, i) for i in range(3000))
+    lib += ''.join('(symbol "Big:C%d" (extends "P"))\n' % i for i in range(5000))
+    return {'extends.kicad_sch': kicad('', lib)}
+
+
 def eagle_pads(_):
     """A pin connected to 20,000 pads, its part placed 1,000 times (about 200 kB)."""
     pads = ' '.join('P%d' % i for i in range(20000))
@@ -178,6 +186,7 @@ SHAPES = {
     'far_items': far_items,
     'far_items_eagle': far_items_eagle,
     'kicad_placement': kicad_placement,
+    'kicad_extends': kicad_extends,
     'eagle_pads': eagle_pads,
     'bus_labels': bus_labels,
     'sheet_instances': sheet_instances,

@@ -83,6 +83,7 @@ struct EaglePart {
     std::string value;
     std::map<std::string, std::string> attributes;
     EagleLibrary* lib = nullptr;
+    size_t records = 1;  // what each instance copies: the component and the part's texts
 };
 
 // The value Eagle shows for a part without one: the device set name with its
@@ -183,6 +184,9 @@ public:
                                             : defaultPartValue(p.deviceset, node.attr("technology"), p.device);
             for (XmlNode a : node.children())
                 if (a.name() == "attribute") p.attributes[a.attr("name")] = a.attr("value");
+            size_t textBytes = p.value.size() + p.library.size() + p.deviceset.size() + p.device.size();
+            for (const auto& [name, value] : p.attributes) textBytes += name.size() + value.size();
+            p.records = 1 + textBytes / 64;
             auto lib = libraries_.find({p.library, node.attr("library_urn")});
             if (lib != libraries_.end()) {
                 p.lib = &lib->second;
@@ -221,6 +225,7 @@ void Loader::readInstance(XmlNode inst, int s) {
     }
     const EaglePart& part = found->second;
     const std::string gate = inst.attr("gate");
+    if (!load_.budget.charge(part.records)) return;  // the load fails; nothing more is made
 
     Component c;
     c.position = pointOf(inst, "x", "y");
@@ -273,7 +278,7 @@ void Loader::placeSymbol(XmlNode inst, const EagleSymbol& sym, const EaglePart& 
                          const std::map<std::string, std::string>* connects, bool mirror, double rotation) {
     auto place = [&](Point p) { return add(eagleTransform(p, mirror, rotation), c.position); };
     size_t records = 0;
-    for (const GraphicItem& item : sym.graphics) records += 1 + item.points.size();
+    for (const GraphicItem& item : sym.graphics) records += recordsOf(item);
     // The load fails once the budget is spent; the instance is then left empty.
     if (!load_.budget.charge(records)) return;
     // Items beyond any drawing are left out (and counted for the warning).
@@ -343,14 +348,14 @@ void Loader::placeSymbol(XmlNode inst, const EagleSymbol& sym, const EaglePart& 
         // A pin wired to several pads becomes one pin per pad, in the order written.
         const auto pad = connects ? connects->find(lp.name) : std::map<std::string, std::string>::const_iterator();
         if (!connects || pad == connects->end()) {
-            if (!load_.budget.charge(1)) break;
+            if (!load_.budget.charge(recordsOf(lp))) break;
             pin.number = lp.name;
             c.pins.push_back(std::move(pin));
             continue;
         }
         std::vector<std::string_view> pads = splitBlanks(pad->second);
         if (pads.empty()) pads.push_back(pad->second);
-        if (!load_.budget.charge(pads.size())) break;
+        if (!load_.budget.charge(pads.size() * recordsOf(lp))) break;
         for (std::string_view number : pads) {
             Pin each = pin;
             each.number = std::string(number);

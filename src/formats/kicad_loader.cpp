@@ -316,7 +316,7 @@ std::shared_ptr<LibSymbol> readLibSymbol(SExpr list) {
     return sym;
 }
 
-void resolveExtends(Schematic& s) {
+void resolveExtends(Schematic& s, LoadBudget* budget) {
     for (const auto& symPtr : s.lib_symbols) {
         LibSymbol& sym = *symPtr;
         if (sym.extends.empty() || !sym.graphics.empty() || !sym.pins.empty()) continue;
@@ -327,6 +327,12 @@ void resolveExtends(Schematic& s) {
         if (it == s.lib_symbol_index.end()) continue;
         const LibSymbol& parent = *s.lib_symbols[it->second];
         if (&parent == &sym) continue;
+        if (budget) {  // thousands of symbols may extend one large parent
+            size_t records = 0;
+            for (const LibPin& p : parent.pins) records += recordsOf(p);
+            for (const GraphicItem& g : parent.graphics) records += recordsOf(g);
+            if (!budget->charge(records)) continue;
+        }
         sym.graphics = parent.graphics;
         sym.pins = parent.pins;
         sym.power = sym.power || parent.power;
@@ -336,7 +342,7 @@ void resolveExtends(Schematic& s) {
     }
 }
 
-void readLibSymbols(Schematic& s, SExpr list) {
+void readLibSymbols(Schematic& s, SExpr list, LoadBudget* budget) {
     forArgs(list, [&](SExpr c) {
         if (!c.is_list() || c.head() != "symbol") return;
         std::string name = c.str(1);
@@ -346,7 +352,7 @@ void readLibSymbols(Schematic& s, SExpr list) {
         s.lib_symbol_index.emplace(std::move(name), static_cast<int>(s.lib_symbols.size()));
         s.lib_symbols.push_back(readLibSymbol(c));
     });
-    resolveExtends(s);
+    resolveExtends(s, budget);
 }
 
 void readWire(Schematic& s, SExpr item, bool bus, int sheet) {
@@ -779,9 +785,9 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
     if (ctx.budget) {
         size_t records = 0;
         for (const GraphicItem& g : lib->graphics)
-            if (chosen(g.unit, g.body_style)) records += 1 + g.points.size();
+            if (chosen(g.unit, g.body_style)) records += recordsOf(g);
         for (const LibPin& lp : lib->pins)
-            if (chosen(lp.unit, lp.body_style)) ++records;
+            if (chosen(lp.unit, lp.body_style)) records += recordsOf(lp);
         if (!ctx.budget->charge(records)) {
             s.components.push_back(std::move(c));  // the load fails; no need to draw it
             return;
@@ -813,13 +819,26 @@ namespace {
 // its wires and drawings. The symbols it places and the sheets it names are
 // charged when they are placed and read.
 size_t sheetRecords(SExpr root) {
-    size_t records = 0;
+    size_t records = 0, textBytes = 0;
+    std::vector<SExpr> open;
     forArgs(root, [&](SExpr c) {
         if (!c.is_list()) return;
         ++records;
         if (SExpr pts = c.find("pts")) records += pts.childCount();
+        // Its texts are copied with it, however long they are; a symbol's
+        // list of instances is only looked up.
+        open.assign(1, c);
+        while (!open.empty()) {
+            const SExpr e = open.back();
+            open.pop_back();
+            for (SExpr k : e.children())
+                if (!k.is_list())
+                    textBytes += k.text().size();
+                else if (k.head() != "instances")
+                    open.push_back(k);
+        }
     });
-    return records;
+    return records + textBytes / 64;
 }
 
 void readSheetSymbol(KicadLoadContext& ctx, SExpr item, const std::string& path, int sheet_index) {
@@ -961,7 +980,7 @@ void loadKicadSheetTree(KicadLoadContext& ctx, SExpr root, const std::string& pa
             sheet.version = n > 0 && n < 9e18 ? static_cast<long long>(n) : 0;
         }
     }
-    if (SExpr lib = root.find("lib_symbols")) readLibSymbols(s, lib);
+    if (SExpr lib = root.find("lib_symbols")) readLibSymbols(s, lib, ctx.budget);
     reserveFor(s, root);
 
     forArgs(root, [&](SExpr c) {

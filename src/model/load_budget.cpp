@@ -25,6 +25,16 @@ std::string LoadBudget::message() const {
            " of schematic files; it was not opened";
 }
 
+namespace {
+constexpr size_t kTextBytesPerRecord = 64;
+}
+
+size_t recordsOf(const GraphicItem& item) { return 1 + item.points.size() + item.text.size() / kTextBytesPerRecord; }
+
+size_t recordsOf(const LibPin& pin) {
+    return 1 + (pin.name.size() + pin.number.size() + pin.type.size() + pin.shape.size()) / kTextBytesPerRecord;
+}
+
 bool farOff(const GraphicItem& item) {
     if (farOff(item.radius) || farOff(item.width) || farOff(item.size)) return true;
     for (const Point& p : item.points)

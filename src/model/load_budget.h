@@ -36,6 +36,11 @@ struct LoadBudget {
     std::string message() const;
 };
 
+// What copying one item costs: itself, each of its points, and its texts at
+// one record per 64 bytes (a long text copied a thousand times weighs too).
+size_t recordsOf(const GraphicItem& item);
+size_t recordsOf(const LibPin& pin);
+
 // Coordinates, sizes and radii beyond this many millimetres (a kilometre)
 // belong to no drawing; items holding one are left out with a warning.
 inline constexpr double kMaxCoordinate = 1e6;

@@ -157,8 +157,11 @@ TEST(OpenSchematic, ItemsBeyondAnyDrawingAreLeftOut) {
 
 TEST(OpenSchematic, RecordsAreBoundedByTheDesignsSize) {
     // A symbol of 2,000 pins placed 600 times: 1.2 million pins from 180 kB.
-    std::string pins, placed, fewer;
-    for (int i = 0; i < 2000; ++i) pins += "(pin passive line (at 0 " + std::to_string(i) + " 0) (length 1))";
+    std::string pins, placed, fewer, quarter;
+    for (int i = 0; i < 2000; ++i) {
+        pins += "(pin passive line (at 0 " + std::to_string(i) + " 0) (length 1))";
+        if (i == 499) quarter = pins;
+    }
     for (int i = 0; i < 600; ++i) {
         placed += "(symbol (lib_id \"B:U\") (at " + std::to_string(i) + " 0 0))";
         if (i == 399) fewer = placed;
@@ -173,6 +176,18 @@ TEST(OpenSchematic, RecordsAreBoundedByTheDesignsSize) {
     auto s = loadSchematicText(head + fewer + ")", "big.kicad_sch", &error);
     ASSERT_TRUE(s) << error;
     EXPECT_EQ(s->components.size(), 400u);
+
+    // Many symbols extending one large parent, and one long text placed many times.
+    std::string children, texts;
+    for (int i = 0; i < 2600; ++i) children += "(symbol \"B:C" + std::to_string(i) + "\" (extends \"U\"))";
+    const std::string parent = "(symbol \"B:U\" (symbol \"U_1_1\" " + quarter + "))";
+    EXPECT_FALSE(loadSchematicText("(kicad_sch (lib_symbols " + parent + children + "))", "ext.kicad_sch", &error));
+    EXPECT_EQ(error.rfind("Design too large: ", 0), 0u) << error;
+    for (int i = 0; i < 1100; ++i) texts += "(symbol (lib_id \"T:T\") (at " + std::to_string(i) + " 0 0))";
+    EXPECT_FALSE(loadSchematicText("(kicad_sch (lib_symbols (symbol \"T:T\" (symbol \"T_0_1\" (text \"" +
+                                       std::string(65536, 't') + "\" (at 0 0 0))))) " + texts + ")",
+                                   "text.kicad_sch", &error));
+    EXPECT_EQ(error.rfind("Design too large: ", 0), 0u) << error;
 
     // Bus labels of a thousand signals each, 2,000 of them: two million members.
     std::string labels;

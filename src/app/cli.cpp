@@ -53,7 +53,7 @@ SchematicPtr openForCommand(const std::string& file) {
     std::string error;
     SchematicPtr s = openInput(file, error);
     if (!s) {
-        err("Error: " + error + "\n");
+        err("Error: " + printableText(error) + "\n");  // it may quote the file
         return s;
     }
     std::string warnings;

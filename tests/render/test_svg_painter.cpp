@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <limits>
 
 #include "fixtures/run_netloom.h"
 #include "render/svg_painter.h"
@@ -80,6 +82,30 @@ TEST(Svg, TextElements) {
         "<text x=\"20.246\" y=\"42.712\" font-size=\"2\" fill=\"#000000\" fill-opacity=\"1\" text-anchor=\"end\" "
         "font-family=\"monospace\" transform=\"rotate(-45.5 20.25 40.91)\">X</text>\n";
     EXPECT_EQ(p.body(), expected);
+}
+
+TEST(Svg, TextsAndNumbersStayWellFormed) {
+    // Whatever bytes a design holds, the document stays XML: what XML cannot
+    // hold becomes U+FFFD, and a number that is not finite is written as 0.
+    SvgPainter p(1, {0, 0});
+    const std::string r = "\xEF\xBF\xBD";
+    const std::pair<std::string, std::string> texts[] = {
+        {"a\x01"
+         "b\x1b[31m",
+         "a" + r + "b" + r + "[31m"},
+        {"tab\tline\nend", "tab\tline\nend"},
+        {"bad \xff\xc3", "bad " + r + r},
+        {"\xEF\xBF\xBE \xED\xA0\x80 caf\xC3\xA9", r + " " + r + r + r + " caf\xC3\xA9"},
+    };
+    for (const auto& [text, shown] : texts) {
+        SvgPainter q(1, {0, 0});
+        q.drawText(text, {0, 0}, 1, 0, -1, 1, false, {0, 0, 0, 1});
+        const std::string& body = q.body();
+        EXPECT_EQ(body.substr(body.find('>') + 1, body.rfind("</") - body.find('>') - 1), shown);
+    }
+    p.setPen({0, 0, 0, 1}, 1);
+    p.drawLine({std::numeric_limits<double>::infinity(), 0}, {0, std::nan("")});
+    EXPECT_EQ(p.body().substr(0, 33), "<line x1=\"0\" y1=\"0\" x2=\"0\" y2=\"0\"");
 }
 
 TEST(Svg, CommandWritesTheRootSheet) {

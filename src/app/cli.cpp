@@ -195,13 +195,13 @@ int cmdJson(const Args& args) {
     return 0;
 }
 
-// True when `out` is the file at `in` (or one of the design's sheet files
-// beside it): writing there would destroy the design.
+// True when `outPath` names the design's file `inPath` or one of its sheet
+// files beside it: writing there would destroy the design.
 bool isInputFile(const std::string& outPath, const Schematic& s, const std::string& inPath) {
     namespace fs = std::filesystem;
     std::error_code ec;
     const fs::path target = fs::u8path(outPath);
-    if (!fs::exists(target, ec)) return false;
+    if (s.path == "<built-in sample>" || !fs::exists(target, ec)) return false;
     std::vector<fs::path> inputs = {fs::u8path(inPath)};
     const fs::path folder = inputs[0].parent_path();
     for (const Sheet& sheet : s.sheets)

@@ -815,9 +815,9 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
 
 namespace {
 
-// The records one copy of a sheet makes: one per element and per point of
-// its wires and drawings. The symbols it places and the sheets it names are
-// charged when they are placed and read.
+// The records one copy of a sheet makes: one per element, per point of its
+// wires and drawings and per 64 bytes of its texts. What the symbols it places
+// copy from the library, and the sheets it names, are charged when placed and read.
 size_t sheetRecords(SExpr root) {
     size_t records = 0, textBytes = 0;
     std::vector<SExpr> open;

@@ -692,18 +692,18 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
     // In a sub-sheet used many times, each copy would scan the whole list,
     // which grows with the copies; an index made once makes the lookup direct.
     if (instances && ctx.depth > 0) {
-        auto [entry, first] = ctx.instance_lists.try_emplace(instances.identity());
-        if (first)
+        const auto made = ctx.instance_lists.try_emplace(instances.identity());
+        auto& index = made.first->second;
+        if (made.second)
             forArgs(instances, [&](SExpr project) {
                 if (!project.is_list() || project.head() != "project") return;
                 forArgs(project, [&](SExpr p) {
                     // The first path of a text wins, as in the scan.
                     if (p.is_list() && p.head() == "path" && !p.find("reference").view(1).empty())
-                        entry->second.try_emplace(p.view(1), p);
+                        index.try_emplace(p.view(1), p);
                 });
             });
-        if (auto it = entry->second.find(ctx.instance_path); it != entry->second.end())
-            resolved = useInstance(it->second);
+        if (auto it = index.find(ctx.instance_path); it != index.end()) resolved = useInstance(it->second);
     } else if (instances) {
         forArgs(instances, [&](SExpr project) {
             if (resolved || !project.is_list() || project.head() != "project") return;

@@ -120,7 +120,9 @@ public:
             const double y0 = std::min(w.a.y, w.b.y) - kMargin, y1 = std::max(w.a.y, w.b.y) + kMargin;
             if (!std::isfinite(x0) || !std::isfinite(x1) || !std::isfinite(y0) || !std::isfinite(y1)) continue;
             const long long cx0 = cellOf(x0), cx1 = cellOf(x1), cy0 = cellOf(y0), cy1 = cellOf(y1);
-            if ((cx1 - cx0 + 1) * (cy1 - cy0 + 1) > kMaxCells) {
+            // Each side on its own first: their product could overflow.
+            const long long columns = cx1 - cx0 + 1, rows = cy1 - cy0 + 1;
+            if (columns > kMaxCells || rows > kMaxCells || columns * rows > kMaxCells) {
                 wide_.push_back(wi);
                 continue;
             }

@@ -1,6 +1,10 @@
 #include "app/cli.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -23,10 +27,25 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-void out(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
+// The first failure to write standard output (a full disk, a closed pipe);
+// the command then ends with an error instead of reporting success.
+int outputErrno = 0;
+
+void out(const std::string& s) {
+    if (std::fwrite(s.data(), 1, s.size(), stdout) != s.size() && !outputErrno) outputErrno = errno ? errno : EIO;
+}
 void err(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stderr); }
 
-// Opens the file argument of a headless command; on failure reports it and yields null.
+void flushOut() {
+    if (std::fflush(stdout) != 0 && !outputErrno) outputErrno = errno ? errno : EIO;
+}
+
+// At most this many load warnings are printed; a damaged design can have thousands.
+constexpr size_t kMaxWarningsShown = 100;
+
+// Opens the file argument of a headless command; on failure reports it and
+// yields null. The design's load warnings go to standard error, so that no
+// command's result hides that something was left out.
 // The last design opened is never freed: the system takes a process's memory
 // back at once, while freeing a large design's millions of records one by one
 // costs tens of milliseconds at exit.
@@ -34,12 +53,32 @@ SchematicPtr openForCommand(const std::string& file) {
     static SchematicPtr* const lastOpened = new SchematicPtr();
     std::string error;
     SchematicPtr s = openInput(file, error);
-    if (!s) err("Error: " + error + "\n");
+    if (!s) {
+        err("Error: " + printableText(error) + "\n");  // it may quote the file
+        return s;
+    }
+    std::string warnings;
+    for (size_t i = 0; i < s->warnings.size() && i < kMaxWarningsShown; ++i)
+        warnings += "Warning: " + printableText(s->warnings[i]) + "\n";
+    if (s->warnings.size() > kMaxWarningsShown)
+        warnings += "Warning: ... and " + std::to_string(s->warnings.size() - kMaxWarningsShown) + " more\n";
+    err(warnings);
     *lastOpened = s;
     return s;
 }
-
 SchematicPtr openForCommand(const Args& args) { return openForCommand(args[1]); }
+
+// Settings for a command that only reads them: a damaged file is reported
+// once and the defaults are used.
+Settings settingsForReading() {
+    Settings settings;
+    std::string problem;
+    if (settings.loadFile(&problem) == Settings::FileState::damaged) {
+        settings = Settings();
+        err("Warning: the settings file " + settingsPath() + " " + problem + "; using the defaults\n");
+    }
+    return settings;
+}
 
 int listNets(const Args& args, const std::string&) {
     SchematicPtr s = openForCommand(args);
@@ -86,7 +125,7 @@ int cmdComponent(const Args& args, const std::string&) {
     const std::string& ref = args[2];
     const int found = findComponent(*s, ref);
     if (found < 0) {
-        err("No component '" + ref + "'\n");
+        err("Error: No component '" + ref + "'\n");
         return 1;
     }
     out(describeComponent(*s, found, "verbose"));
@@ -111,6 +150,15 @@ int cmdNet(const Args& args, const std::string&) {
 int cmdTrace(const Args& args, const std::string&) {
     SchematicPtr s = openForCommand(args);
     if (!s) return 1;
+    // An end that names nothing is a mistake in the command, not a missing path.
+    for (const std::string* end : {&args[2], &args[3]}) {
+        std::vector<int> nets;
+        std::string label, error;
+        if (!resolveTarget(*s, *end, nets, label, &error)) {
+            err("Error: " + error + "\n");
+            return 1;
+        }
+    }
     // Fixed defaults: the command line never reads the settings file here.
     const TraceResult r = tracePath(*s, args[2], args[3], TraceOptions{});
     out(formatTrace(r, *s));
@@ -150,20 +198,16 @@ int cmdDrawing(const Args& args, const std::string& program) {
         printUsage(program);
         return 1;
     }
-    return runDrawingRequest(request, [](const std::string& file) { return openForCommand(file); });
+    return runDrawingRequest(
+        request, [](const std::string& file) { return openForCommand(file); }, settingsForReading);
 }
 
 // One question to the assistant; the answer and each tool call are printed as
 // the events arrive, so a slow model still shows progress.
 int cmdAsk(const std::string& file, const std::string& question, const std::string& program) {
-    std::string error;
-    SchematicPtr schematic = openInput(file, error);
-    if (!schematic) {
-        err("Error: " + error + "\n");
-        return 1;
-    }
-    Settings settings;
-    settings.load();
+    SchematicPtr schematic = openForCommand(file);
+    if (!schematic) return 1;
+    Settings settings = settingsForReading();
     if (settings.ai.base_url.empty()) {
         err("No AI provider configured. Run: " + program + " --set ai.provider ollama\n");
         return 1;
@@ -175,7 +219,7 @@ int cmdAsk(const std::string& file, const std::string& question, const std::stri
         std::string line = "  [view: " + v.action;
         for (int32_t net : v.nets) line += " net#" + std::to_string(net);
         out(line + "]\n");
-        std::fflush(stdout);
+        flushOut();
     };
     bool failed = false;
     std::vector<ChatMessage> conversation;
@@ -187,8 +231,10 @@ int cmdAsk(const std::string& file, const std::string& question, const std::stri
         } else if (e.kind == "error") {
             err("Error: " + e.text + "\n");
             failed = true;
+        } else if (e.kind == "notice") {
+            err("Warning: " + e.text + "\n");
         }
-        std::fflush(stdout);
+        flushOut();
     });
     return failed ? 1 : 0;
 }
@@ -210,57 +256,101 @@ int cmdDiff(const Args& args, bool json) {
     return d.identical() ? 0 : 1;
 }
 
+// A command whose trailing modifiers it checks itself.
+constexpr size_t kAnyCount = ~size_t(0);
+
 struct Command {
     const char* option;
-    size_t min_count;  // the option itself included
+    const char* arguments;  // as the usage text shows them
+    size_t min_count;       // the option itself included
+    size_t max_count;
     int (*run)(const Args& args, const std::string& program);
 };
 
+int cmdSettings(const Args&, const std::string&) {
+    const Settings settings = settingsForReading();
+    std::string text;
+    for (const auto& [key, value] : settings.flat()) text += key + " = " + value + "\n";
+    text += "\n(settings file: " + settingsPath() + ")\n";
+    out(text);
+    return 0;
+}
+
+// Changes one setting under the settings lock and shows what is stored now:
+// the key's value and any other setting the change moved (a provider's URL).
+int cmdSet(const Args& a, const std::string&) {
+    std::vector<std::pair<std::string, std::string>> before, after;
+    std::string error;
+    const bool ok = updateSettings(
+        [&](Settings& settings, std::string* e) {
+            before = settings.flat();
+            if (!settings.setValue(a[1], a[2], e)) return false;
+            after = settings.flat();
+            return true;
+        },
+        &error);
+    if (!ok) {
+        err("Error: " + error + "\n");
+        return 1;
+    }
+    const std::string key = canonicalSettingKey(a[1]);
+    std::string text;
+    for (size_t i = 0; i < after.size(); ++i)
+        if (after[i].first == key || (i < before.size() && after[i].second != before[i].second))
+            text += after[i].first + " = " + after[i].second + "\n";
+    out(text);
+    return 0;
+}
+
 const Command kCommands[] = {
-    {"--summary", 2, cmdSummary},
-    {"--list-components", 2, listComponents},
-    {"--component", 3, cmdComponent},
-    {"--list-nets", 2, listNets},
-    {"--net", 3, cmdNet},
-    {"--trace", 4, cmdTrace},
-    {"--erc", 2, [](const Args& a, const std::string&) { return cmdErc(a); }},
-    {"--bom", 2, [](const Args& a, const std::string&) { return cmdReport(a, bomCsv); }},
-    {"--netlist", 2, [](const Args& a, const std::string&) { return cmdReport(a, netlistText); }},
-    {"--json", 2, [](const Args& a, const std::string&) { return cmdJson(a); }},
-    {"--svg", 3, cmdDrawing},
-    {"--png", 3, cmdDrawing},
-    {"--pdf", 3, cmdDrawing},
-    {"--ask", 3, [](const Args& a, const std::string& program) { return cmdAsk(a[1], a[2], program); }},
-    {"--diff", 3, [](const Args& a, const std::string&) { return cmdDiff(a, false); }},
-    {"--diff-json", 3, [](const Args& a, const std::string&) { return cmdDiff(a, true); }},
-    // A missing or damaged settings file leaves the defaults, silently.
-    {"--settings", 1,
-     [](const Args&, const std::string&) {
-         Settings settings;
-         settings.load();
-         std::string text;
-         for (const auto& [key, value] : settings.flat()) text += key + " = " + value + "\n";
-         text += "\n(settings file: " + settingsPath() + ")\n";
-         out(text);
-         return 0;
-     }},
-    {"--set", 3,
-     [](const Args& a, const std::string&) {
-         Settings settings;
-         settings.load();
-         std::string error;
-         if (!settings.setValue(a[1], a[2], &error)) {
-             err("Error: " + error + "\n");
-             return 1;
-         }
-         if (!settings.save(&error)) {
-             err("Error saving settings: " + error + "\n");
-             return 1;
-         }
-         out(a[1] + " = " + a[2] + "\n");
-         return 0;
-     }},
+    {"--summary", "<file>", 2, 2, cmdSummary},
+    {"--list-components", "<file>", 2, 2, listComponents},
+    {"--component", "<file> <ref>", 3, 3, cmdComponent},
+    {"--list-nets", "<file>", 2, 2, listNets},
+    {"--net", "<file> <name>", 3, 3, cmdNet},
+    {"--trace", "<file> <from> <to>", 4, 4, cmdTrace},
+    {"--erc", "<file>", 2, 2, [](const Args& a, const std::string&) { return cmdErc(a); }},
+    {"--bom", "<file>", 2, 2, [](const Args& a, const std::string&) { return cmdReport(a, bomCsv); }},
+    {"--netlist", "<file>", 2, 2, [](const Args& a, const std::string&) { return cmdReport(a, netlistText); }},
+    {"--json", "<file>", 2, 2, [](const Args& a, const std::string&) { return cmdJson(a); }},
+    // The drawing modifiers are checked by the drawing commands themselves.
+    {"--svg", "<file> <out.svg>", 3, kAnyCount, cmdDrawing},
+    {"--png", "<file> <out.png>", 3, kAnyCount, cmdDrawing},
+    {"--pdf", "<file> <out.pdf>", 3, kAnyCount, cmdDrawing},
+    {"--ask", "<file> \"question\"", 3, 3,
+     [](const Args& a, const std::string& program) { return cmdAsk(a[1], a[2], program); }},
+    {"--diff", "<old> <new>", 3, 3, [](const Args& a, const std::string&) { return cmdDiff(a, false); }},
+    {"--diff-json", "<old> <new>", 3, 3, [](const Args& a, const std::string&) { return cmdDiff(a, true); }},
+    {"--settings", "", 1, 1, cmdSettings},
+    {"--set", "<key> <value>", 3, 3, cmdSet},
 };
+
+// Runs a headless command whose arguments are complete; for a missing or
+// surplus argument says which, then prints the usage. Returns -1 when the
+// option is no headless command.
+int runCommand(const Args& args, const std::string& program) {
+    for (const Command& c : kCommands) {
+        if (args[0] != c.option) continue;
+        if (args.size() < c.min_count || args.size() > c.max_count) {
+            const std::string takes = *c.arguments ? std::string(" ") + c.arguments : std::string();
+            if (args.size() < c.min_count)
+                err("Error: " + args[0] + " needs" + (takes.empty() ? " nothing more" : takes) + "\n");
+            else
+                err("Error: " + args[0] + " takes " + (takes.empty() ? "no arguments" : "only" + takes) +
+                    "; unexpected '" + args[c.max_count] + "'\n");
+            printUsage(program);
+            return 1;
+        }
+        int status = c.run(args, program);
+        flushOut();
+        if (outputErrno) {
+            err(std::string("Error: cannot write standard output: ") + std::strerror(outputErrno) + "\n");
+            return 1;
+        }
+        return status;
+    }
+    return -1;
+}
 
 }  // namespace
 
@@ -326,12 +416,12 @@ int runMain(int argc, char** argv, const WindowStarter& startWindow) {
         return 0;
     }
     if (args[0].empty() || args[0][0] != '-') return startWindow(argc, argv);
-    for (const Command& c : kCommands)
-        if (args[0] == c.option && args.size() >= c.min_count) {
-            int status = c.run(args, program);
-            std::fflush(stdout);
-            return status;
-        }
+#ifdef SIGPIPE
+    // A reader that goes away (a pipe into head) is a write error to report,
+    // not a reason to die without a word.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+    if (const int status = runCommand(args, program); status >= 0) return status;
     if (args[0] == "--sample") return startWindow(argc, argv);
     printUsage(program);
     return 1;

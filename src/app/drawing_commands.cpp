@@ -1,6 +1,8 @@
 #include "app/drawing_commands.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <system_error>
@@ -84,11 +86,39 @@ std::string designStem(const Schematic& s) {
     return name.empty() ? "design" : name;
 }
 
-bool writeFile(const std::string& path, const std::string& data) {
+// True when `outPath` names the design's file `inPath` or one of its sheet
+// files beside it: writing there would destroy the design.
+bool isInputFile(const std::string& outPath, const Schematic& s, const std::string& inPath) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path target = fs::u8path(outPath);
+    if (s.path == "<built-in sample>" || !fs::exists(target, ec)) return false;
+    std::vector<fs::path> inputs = {fs::u8path(inPath)};
+    const fs::path folder = inputs[0].parent_path();
+    for (const Sheet& sheet : s.sheets)
+        if (!sheet.file.empty()) inputs.push_back(folder / fs::u8path(sheet.file));
+    for (const fs::path& in : inputs)
+        if (fs::equivalent(target, in, ec)) return true;
+    return false;
+}
+
+// Reports a file that may not or could not be written; false when it may be.
+bool refused(const std::string& path, const Schematic& s, const DrawingRequest& r) {
+    if (!isInputFile(path, s, r.file)) return false;
+    err("Error: cannot write " + path + ": it is a file of the design being drawn\n");
+    return true;
+}
+
+// 0, or the errno of the first failure to write the whole of `data`.
+int writeFile(const std::string& path, const std::string& data) {
+    errno = 0;
     std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    const bool written = std::fwrite(data.data(), 1, data.size(), f) == data.size();
-    return std::fclose(f) == 0 && written;
+    if (!f) return errno ? errno : EIO;
+    int failure = 0;
+    if (std::fwrite(data.data(), 1, data.size(), f) != data.size() || std::fflush(f) != 0)
+        failure = errno ? errno : EIO;
+    if (std::fclose(f) != 0 && !failure) failure = errno ? errno : EIO;
+    return failure;
 }
 
 std::string wrote(const std::string& path, unsigned long long bytes) {
@@ -98,10 +128,11 @@ std::string wrote(const std::string& path, unsigned long long bytes) {
 // One sheet to one file; reports the outcome and returns the exit status.
 int writeSheet(const Schematic& s, int sheet, const DrawingRequest& r, const Settings& settings, int width,
                const std::string& path) {
+    if (refused(path, s, r)) return 1;
     if (r.format == "svg") {
         const std::string svg = renderSvg(s, sheet, settings, nullptr, kDefaultWidth, r.frame);
-        if (!writeFile(path, svg)) {
-            err("Cannot write " + path + "\n");
+        if (const int failure = writeFile(path, svg)) {
+            err("Error: cannot write " + path + ": " + std::strerror(failure) + "\n");
             return 1;
         }
         out(wrote(path, svg.size()));
@@ -198,7 +229,7 @@ std::vector<std::string> sheetFileNames(const Schematic& s, const std::vector<in
 
 namespace {
 
-int runRequest(const DrawingRequest& r, const DesignOpener& open) {
+int runRequest(const DrawingRequest& r, const DesignOpener& open, const SettingsReader& readSettings) {
     const std::string theme = toLower(r.theme);
     if (!r.theme.empty() && !isThemeName(theme)) {
         err("Error: Unknown theme '" + r.theme + "'; the themes are dark, light, blueprint and paper\n");
@@ -218,8 +249,7 @@ int runRequest(const DrawingRequest& r, const DesignOpener& open) {
 
     SchematicPtr s = open(r.file);
     if (!s) return 1;
-    Settings settings;
-    settings.load();  // a missing or broken file leaves the defaults, silently
+    Settings settings = readSettings();
     // Printed pages want a light background unless asked otherwise; nothing is saved.
     if (!theme.empty())
         settings.theme = theme;
@@ -240,6 +270,7 @@ int runRequest(const DrawingRequest& r, const DesignOpener& open) {
     if (r.format == "pdf") {
         if (sheets.empty())
             for (size_t i = 0; i < s->sheets.size(); ++i) sheets.push_back(static_cast<int>(i));
+        if (refused(r.out, *s, r)) return 1;
         std::string error;
         if (!writers.pdf(*s, sheets, settings, r.out, &error)) {
             err("Error: " + error + "\n");
@@ -271,8 +302,8 @@ int runRequest(const DrawingRequest& r, const DesignOpener& open) {
 }  // namespace
 
 // The writers' font caches go with the run: nothing draws after a command.
-int runDrawingRequest(const DrawingRequest& r, const DesignOpener& open) {
-    const int status = runRequest(r, open);
+int runDrawingRequest(const DrawingRequest& r, const DesignOpener& open, const SettingsReader& settings) {
+    const int status = runRequest(r, open, settings);
     if (drawingWriters().release) drawingWriters().release();
     return status;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "model/model.h"
+#include "settings/settings.h"
 
 namespace nl {
 
@@ -40,10 +41,13 @@ std::vector<std::string> sheetFileNames(const Schematic& s, const std::vector<in
 
 // Opens the design of a command; reports its own failure and gives null.
 using DesignOpener = std::function<SchematicPtr(const std::string& file)>;
+// The settings a drawing uses; reports a damaged settings file itself.
+using SettingsReader = std::function<Settings()>;
 
 // Runs a parsed request: writes the files, one "Wrote" line each, and
-// returns the exit status. The command line's alone: it ends by releasing the
-// writers' font caches, which nothing may use afterwards.
-int runDrawingRequest(const DrawingRequest& request, const DesignOpener& open);
+// returns the exit status. A file of the design itself is never written over.
+// The command line's alone: it ends by releasing the writers' font caches,
+// which nothing may use afterwards.
+int runDrawingRequest(const DrawingRequest& request, const DesignOpener& open, const SettingsReader& settings);
 
 }  // namespace nl

@@ -7,10 +7,12 @@
 
 #include "assistant/ai_chat.h"
 
+#include <algorithm>
 #include <regex>
 #include <utility>
 
 #include "base/json_util.h"
+#include "base/text.h"
 
 namespace nl {
 
@@ -55,13 +57,24 @@ std::string requestUrl(const std::string& baseUrl) {
 // The detail of a failed status: the body's start, or the "error" member of a
 // JSON object body (servers put their message there, as a string or object).
 std::string statusDetail(const std::string& body) {
-    std::string detail = body.substr(0, 500);
+    std::string detail = body.substr(0, kMaxErrorDetailBytes);
     json parsed;
     if (parseModelJson(body, parsed) && parsed.is_object()) {
         auto it = parsed.find("error");
         if (it != parsed.end()) detail = it->is_string() ? it->get<std::string>() : dumpJson(*it);
     }
-    return detail;
+    // Shown to the user: no escape sequence of the server's reaches the terminal.
+    return printableText(shortened(detail, kMaxErrorDetailBytes));
+}
+
+// A tool result as it goes back to the model: a result too large for any
+// model's context is replaced by a note saying so.
+json boundedResult(json result, const std::string& tool) {
+    const size_t size = dumpJson(result).size();
+    if (size <= kMaxToolResultBytes) return result;
+    return json{{"error", "The result of " + tool + " was " + std::to_string(size) + " bytes, more than the " +
+                              std::to_string(kMaxToolResultBytes) +
+                              " that can be sent back; ask for less (a narrower query or a smaller limit)."}};
 }
 
 // The first choice, or null when the reply has no usable one.
@@ -198,10 +211,10 @@ ChatResult AiChat::send(std::vector<ChatMessage>& conversation, const std::strin
     const std::string url = requestUrl(ai.base_url);
     std::vector<std::string> headers;
     if (!ai.api_key.empty()) headers.push_back("Authorization: Bearer " + ai.api_key);
-    const int limit = ai.max_tool_rounds < 1 ? 1 : ai.max_tool_rounds;
+    const int limit = std::clamp(ai.max_tool_rounds, 1, kMaxToolRounds);
 
     auto runOne = [&](const ToolCall& call) {
-        emit({"tool_call", "", call.name, parseToolArguments(call.arguments), nullptr});
+        emit({"tool_call", "", printableText(call.name), parseToolArguments(call.arguments), nullptr});
         json toolResult;
         try {
             toolResult = backend_.run_tool(context_, call.name, call.arguments);
@@ -209,7 +222,8 @@ ChatResult AiChat::send(std::vector<ChatMessage>& conversation, const std::strin
             // A tool fault is the model's information, not the end of the turn.
             toolResult = json{{"error", std::string("Tool '") + call.name + "' failed: " + e.what()}};
         }
-        emit({"tool_result", "", call.name, nullptr, toolResult});
+        toolResult = boundedResult(std::move(toolResult), call.name);
+        emit({"tool_result", "", printableText(call.name), nullptr, toolResult});
         return toolResult;
     };
 
@@ -231,16 +245,25 @@ ChatResult AiChat::send(std::vector<ChatMessage>& conversation, const std::strin
             body["tool_choice"] = "auto";
         }
 
-        HttpResponse response = backend_.post(url, dumpJson(body), headers, ai.timeout_sec);
-        if (!response.error.empty()) return fail("Request to " + ai.base_url + " failed: " + response.error);
+        const std::string request = dumpJson(body);
+        if (request.size() > kMaxRequestBytes)
+            return fail("The conversation has grown to " + std::to_string(request.size() >> 20) +
+                        " MB, more than the " + std::to_string(kMaxRequestBytes >> 20) +
+                        " MB a request may hold; start a new conversation.");
+        // Without a time-out a silent server would hold the turn for ever.
+        const int timeout = std::clamp(ai.timeout_sec, 1, 600);
+        HttpResponse response = backend_.post(url, request, headers, timeout);
+        if (!response.error.empty())
+            return fail("Request to " + ai.base_url + " failed: " + printableText(response.error));
         if (response.status < 200 || response.status > 299)
             return fail("Provider returned HTTP " + std::to_string(response.status) + ": " +
                         statusDetail(response.body));
         json reply;
         std::string parseError;
-        if (!parseModelJson(response.body, reply, &parseError)) return fail("Bad JSON from provider: " + parseError);
+        if (!parseModelJson(response.body, reply, &parseError))
+            return fail("Bad JSON from provider: " + printableText(shortened(parseError, kMaxErrorDetailBytes)));
         const json* choice = firstChoice(reply);
-        if (!choice) return fail("Provider response had no choices: " + response.body.substr(0, 300));
+        if (!choice) return fail("Provider response had no choices: " + printableText(shortened(response.body, 300)));
 
         json message = json::object();
         if (auto it = choice->find("message"); it != choice->end() && it->is_object()) message = *it;
@@ -250,8 +273,18 @@ ChatResult AiChat::send(std::vector<ChatMessage>& conversation, const std::strin
         if (nativeTools) {
             auto calls = message.find("tool_calls");
             if (calls != message.end() && calls->is_array() && !calls->empty()) {
-                conversation.push_back({"assistant", content, "", "", *calls});
-                for (const json& element : *calls) {
+                json kept = *calls;
+                if (kept.size() > kMaxToolCallsPerRound) {
+                    // Only the calls that run stay in the conversation, so each has its answer.
+                    emit({"notice",
+                          "The model asked for " + std::to_string(kept.size()) +
+                              " tool calls at once; only the first " + std::to_string(kMaxToolCallsPerRound) +
+                              " were run.",
+                          "", nullptr, nullptr});
+                    kept.erase(kept.begin() + kMaxToolCallsPerRound, kept.end());
+                }
+                conversation.push_back({"assistant", content, "", "", kept});
+                for (const json& element : kept) {
                     ToolCall call = readNativeCall(element);
                     json toolResult = runOne(call);
                     conversation.push_back({"tool", dumpJson(toolResult), call.id, call.name, nullptr});
@@ -269,12 +302,12 @@ ChatResult AiChat::send(std::vector<ChatMessage>& conversation, const std::strin
 
         if (toolRound) {
             if (++round < limit) continue;
-            return fail("Stopped after " + std::to_string(ai.max_tool_rounds) +
+            return fail("Stopped after " + std::to_string(std::min(ai.max_tool_rounds, kMaxToolRounds)) +
                         " tool-call rounds without a final answer.");
         }
 
         conversation.push_back({"assistant", content, "", "", nullptr});
-        emit({"text", content, "", nullptr, nullptr});
+        emit({"text", printableText(content), "", nullptr, nullptr});
         result.ok = true;
         result.messages = conversation;
         emit({"done", "", "", nullptr, nullptr});

@@ -27,8 +27,10 @@ struct ChatMessage {
 };
 
 struct ChatEvent {
-    std::string kind;  // "text", "tool_call", "tool_result", "error" or "done"
-    std::string text;  // "text": the answer; "error": the message
+    // "text", "tool_call", "tool_result", "error" or "done"; "notice" when the
+    // engine left out part of a reply (calls beyond the limit of one round)
+    std::string kind;
+    std::string text;  // "text": the answer; "error", "notice": the message
     std::string tool;
     nlohmann::json args;    // "tool_call"
     nlohmann::json result;  // "tool_result"
@@ -50,6 +52,13 @@ struct ChatBackend {
         post;
     std::function<nlohmann::json(ToolContext& context, const std::string& name, const std::string& arguments)> run_tool;
 };
+
+// Bounds that keep a turn's work and memory in proportion whatever the server sends.
+inline constexpr size_t kMaxToolCallsPerRound = 32;
+inline constexpr int kMaxToolRounds = 50;  // whatever a hand-edited settings file says
+inline constexpr size_t kMaxToolResultBytes = 256 * 1024;  // one result as sent back
+inline constexpr size_t kMaxRequestBytes = 8u << 20;       // one whole request body
+inline constexpr size_t kMaxErrorDetailBytes = 500;        // a server's error text as shown
 
 class AiChat {
 public:

@@ -1,7 +1,8 @@
-// Whole-file reading. On POSIX systems the file is memory-mapped, so a large
-// design is not copied into fresh memory before it is parsed.
+// Whole-file reading. On POSIX systems a regular file is memory-mapped, so a
+// large design is not copied into fresh memory before it is parsed.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,9 +14,25 @@ struct FileData {
     std::string_view bytes;
 };
 
-// Reads the whole file at `path` (UTF-8). Returns false when it cannot be
-// opened or read (a directory, a missing file, no permission).
-bool readWholeFile(const std::string& path, FileData& out);
+// Why a file could not be read.
+struct FileError {
+    bool missing = false;  // nothing at that path (or a folder on it is missing)
+    std::string reason;    // for a message: "not a regular file", "Permission denied", ...
+};
+
+// Files beyond this are refused: no design comes near it, and a file that
+// claims more is not one.
+inline constexpr size_t kMaxReadBytes = size_t(1) << 30;
+
+// Reads the whole regular file at `path` (UTF-8). Devices, pipes, sockets and
+// folders are refused rather than read, so nothing can block or read forever.
+// Returns false when it cannot be opened or read, with the cause in `error`.
+bool readWholeFile(const std::string& path, FileData& out, FileError* error = nullptr);
+
+// How often a mapped file shrank under this process while it was being read
+// (its vanished pages then read as zero bytes instead of ending the process).
+// A loader compares the count before and after its work.
+size_t mappedFileFaults();
 
 // When the file at `path` was last written, in local time as "dd.mm.yyyy hh:mm";
 // empty when that cannot be learnt.

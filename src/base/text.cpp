@@ -1,5 +1,6 @@
 #include "base/text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <utility>
@@ -167,6 +168,87 @@ std::string resolveKicadEscapes(std::string_view text) {
         prev = c;
     }
     return out;
+}
+
+std::string lineAndColumn(std::string_view text, size_t offset) {
+    offset = std::min(offset, text.size());
+    size_t line = 1, lineStart = 0;
+    for (size_t i = 0; i < offset; ++i)
+        if (text[i] == '\n') ++line, lineStart = i + 1;
+    return "line " + std::to_string(line) + ", column " + std::to_string(offset - lineStart + 1);
+}
+
+size_t decodeUtf8(std::string_view text, size_t i, char32_t& code) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    if (lead < 0x80) {
+        code = lead;
+        return 1;
+    }
+    size_t length;
+    char32_t min;
+    if ((lead & 0xE0) == 0xC0)
+        length = 2, min = 0x80, code = lead & 0x1F;
+    else if ((lead & 0xF0) == 0xE0)
+        length = 3, min = 0x800, code = lead & 0x0F;
+    else if ((lead & 0xF8) == 0xF0)
+        length = 4, min = 0x10000, code = lead & 0x07;
+    else
+        return 0;
+    if (i + length > text.size()) return 0;
+    for (size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (byte(i + k) & 0x3F);
+    }
+    if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    return length;
+}
+
+std::string printableText(std::string_view text) {
+    static const char kReplacement[] = "\xEF\xBF\xBD";
+    std::string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        char32_t c;
+        const size_t n = decodeUtf8(text, i, c);
+        if (n == 0) {
+            out += kReplacement;
+            ++i;
+            continue;
+        }
+        if (c == 0x1B || c == 0x9B || c == 0x9D) {
+            // An escape sequence: ESC [ (or CSI) parameters and one final byte;
+            // ESC ] (or OSC) up to BEL or ESC \; ESC and one more byte otherwise.
+            size_t j = i + n;
+            const bool csi = c == 0x9B || (c == 0x1B && j < text.size() && text[j] == '[');
+            const bool osc = c == 0x9D || (c == 0x1B && j < text.size() && text[j] == ']');
+            if (c == 0x1B && j < text.size()) ++j;
+            if (csi) {
+                while (j < text.size() && static_cast<unsigned char>(text[j]) >= 0x20 &&
+                       static_cast<unsigned char>(text[j]) < 0x40)
+                    ++j;
+                if (j < text.size()) ++j;
+            } else if (osc) {
+                while (j < text.size() && text[j] != '\x07' && text[j] != '\x1B') ++j;
+                if (j < text.size()) j += text[j] == '\x1B' ? 2 : 1;
+            }
+            i = std::min(j, text.size());
+            continue;
+        }
+        const bool control = (c < 0x20 && c != '\n' && c != '\t') || (c >= 0x7F && c <= 0x9F);
+        if (!control) out.append(text.substr(i, n));
+        i += n;
+    }
+    return out;
+}
+
+std::string shortened(std::string_view text, size_t max_bytes) {
+    if (text.size() <= max_bytes) return std::string(text);
+    size_t cut = max_bytes;
+    // Back up to the start of a character.
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return std::string(text.substr(0, cut)) + "... (" + std::to_string(text.size()) + " bytes in all)";
 }
 
 }  // namespace nl

@@ -31,4 +31,20 @@ bool parseDouble(std::string_view text, double& out);
 // matching what a user typed.
 std::string resolveKicadEscapes(std::string_view text);
 
+// "line L, column C" of a byte offset, both counted from 1 (columns in bytes).
+std::string lineAndColumn(std::string_view text, size_t offset);
+
+// The length of the well-formed UTF-8 sequence at text[i] with its code point,
+// or 0 when the bytes there are not one (overlong forms and surrogates included).
+size_t decodeUtf8(std::string_view text, size_t i, char32_t& code);
+
+// Text fit for a terminal or a window: every byte that does not begin a
+// well-formed UTF-8 sequence becomes U+FFFD, and control characters and
+// terminal escape sequences are removed. Line breaks and tabs stay.
+std::string printableText(std::string_view text);
+
+// At most about `max_bytes` of the text, cut at a character boundary, with
+// "... (N bytes in all)" appended when it was cut.
+std::string shortened(std::string_view text, size_t max_bytes);
+
 }  // namespace nl

@@ -446,7 +446,7 @@ void nameNet(const Schematic& s, const PinFacts& facts, Net& net, int ordinal, s
 
 }  // namespace
 
-void buildNets(Schematic& s) {
+void buildNets(Schematic& s, LoadBudget* budget) {
     UnionFind uf;
     size_t pin_total = 0;
     for (const Component& c : s.components) pin_total += c.pins.size();
@@ -461,7 +461,10 @@ void buildNets(Schematic& s) {
 
     // Labels that stand for several signals live among the bus points.
     std::vector<std::optional<BusText>> bus_text(s.labels.size());
-    for (size_t i = 0; i < s.labels.size(); ++i) bus_text[i] = parseBusText(s.labels[i].text, s.bus_aliases);
+    for (size_t i = 0; i < s.labels.size() && !(budget && budget->exceeded); ++i) {
+        bus_text[i] = parseBusText(s.labels[i].text, s.bus_aliases);
+        if (bus_text[i] && budget && !budget->charge(bus_text[i]->members.size())) bus_text[i].reset();
+    }
 
     // 1. Wires and buses.
     // The point map outgrows the CPU caches on a big design, so each lookup is

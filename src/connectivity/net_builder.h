@@ -5,14 +5,17 @@
 
 #include <string_view>
 
+#include "model/load_budget.h"
 #include "model/model.h"
 
 namespace nl {
 
 // Replaces s.nets and writes the net index of every wire, pin, label and
 // junction, and the no-connect flag of pins that reach a no-connect marker.
-// Cannot fail; every input yields nets.
-void buildNets(Schematic& s);
+// Every input yields nets. The signals of bus labels are charged to `budget`;
+// once it is spent the rest are left out (and the caller, seeing
+// budget->exceeded, drops the design).
+void buildNets(Schematic& s, LoadBudget* budget = nullptr);
 
 // The rail a pin of component c joins and names by itself, or empty: a power
 // symbol's power input (its value, or its pin name in KiCad 6 files) and a

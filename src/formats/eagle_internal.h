@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "formats/eagle_loader.h"
+#include "model/load_budget.h"
 #include "model/model.h"
 #include "readers/xml.h"
 
@@ -48,6 +49,9 @@ struct EagleLoad {
     std::unordered_map<std::string, int> instances;
     std::map<std::pair<std::string, bool>, int> netsByName;  // (name, bus) -> net index
     std::set<std::tuple<int, int, int>> netPins;             // (net, component, pin) already listed
+    LoadBudget& budget;
+    // component -> pin name -> its pins, for parts with many pins (made on first use)
+    std::unordered_map<int, std::unordered_map<std::string_view, std::vector<int>>> pinsByName = {};
 };
 
 inline std::string eagleInstanceKey(std::string_view part, std::string_view gate) {

@@ -20,11 +20,6 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kDefaultTextSize = 1.778;
 
-// A hostile file can place a huge symbol many times over; beyond this many
-// copied symbol items and pins the remaining instances are left empty.
-constexpr size_t kMinItemBudget = 50000;
-constexpr size_t kMaxItemBudget = 1000000;
-
 bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 Point pointOf(XmlNode n, const char* x, const char* y) { return {n.attrNum(x, 0), n.attrNum(y, 0)}; }
@@ -89,6 +84,7 @@ struct EaglePart {
     std::string value;
     std::map<std::string, std::string> attributes;
     EagleLibrary* lib = nullptr;
+    size_t records = 1;  // what each instance copies: the component and the part's texts
 };
 
 // The value Eagle shows for a part without one: the device set name with its
@@ -159,8 +155,7 @@ std::string placedPinShape(const std::string& lib) {
 
 class Loader {
 public:
-    Loader(EagleLoad& load, size_t textSize)
-        : load_(load), sch_(load.sch), budget_(std::clamp(textSize, kMinItemBudget, kMaxItemBudget)) {}
+    explicit Loader(EagleLoad& load) : load_(load), sch_(load.sch) {}
 
     void readLibraries(XmlNode schematic) {
         for (XmlNode lib : schematic.child("libraries").children()) {
@@ -185,6 +180,9 @@ public:
                                             : defaultPartValue(p.deviceset, node.attr("technology"), p.device);
             for (XmlNode a : node.children())
                 if (a.name() == "attribute") p.attributes[a.attr("name")] = a.attr("value");
+            size_t textBytes = p.value.size() + p.library.size() + p.deviceset.size() + p.device.size();
+            for (const auto& [name, value] : p.attributes) textBytes += name.size() + value.size();
+            p.records = 1 + textBytes / 64;
             auto lib = libraries_.find({p.library, node.attr("library_urn")});
             if (lib != libraries_.end()) {
                 p.lib = &lib->second;
@@ -209,8 +207,6 @@ private:
 
     EagleLoad& load_;
     Schematic& sch_;
-    size_t budget_;
-    bool budgetWarned_ = false;
     std::map<std::pair<std::string, std::string>, EagleLibrary> libraries_;  // (name, urn)
     std::map<std::string, EagleLibrary*> lastByName_;
     std::map<std::string, EaglePart, std::less<>> parts_;
@@ -225,13 +221,18 @@ void Loader::readInstance(XmlNode inst, int s) {
     }
     const EaglePart& part = found->second;
     const std::string gate = inst.attr("gate");
+    if (!load_.budget.charge(part.records)) return;  // the load fails; nothing more is made
 
     Component c;
+    c.position = pointOf(inst, "x", "y");
+    if (farOff(c.position)) {
+        ++load_.budget.far_items;
+        return;
+    }
     c.reference = partName;
     c.value = part.value;
     c.lib_id = part.library + ":" + part.deviceset;
     c.footprint = part.device;
-    c.position = pointOf(inst, "x", "y");
     const EagleRotation rot = parseEagleRotation(inst.attr("rot", "R0"));
     c.rotation = rot.angle;
     c.mirror_y = rot.mirror;
@@ -260,13 +261,7 @@ void Loader::readInstance(XmlNode inst, int s) {
         for (Point corner : {Point{-2.54, -2.54}, Point{2.54, -2.54}, Point{2.54, 2.54}, Point{-2.54, 2.54}})
             box.points.push_back(add(corner, c.position));
         c.graphics.push_back(std::move(box));
-    } else if (sym->graphics.size() + sym->pins.size() > budget_) {
-        if (!budgetWarned_)
-            sch_.warnings.push_back("Too many symbol items in this design; later instances are left without symbols");
-        budgetWarned_ = true;
-        budget_ = 0;
     } else {
-        budget_ -= sym->graphics.size() + sym->pins.size();
         placeSymbol(inst, *sym, part, c, connects, rot.mirror, rot.angle);
     }
 
@@ -278,6 +273,17 @@ void Loader::readInstance(XmlNode inst, int s) {
 void Loader::placeSymbol(XmlNode inst, const EagleSymbol& sym, const EaglePart& part, Component& c,
                          const std::map<std::string, std::string>* connects, bool mirror, double rotation) {
     auto place = [&](Point p) { return add(eagleTransform(p, mirror, rotation), c.position); };
+    size_t records = 0;
+    for (const GraphicItem& item : sym.graphics) records += recordsOf(item);
+    // The load fails once the budget is spent; the instance is then left empty.
+    if (!load_.budget.charge(records)) return;
+    // Items beyond any drawing are left out (and counted for the warning).
+    auto keep = [&](std::vector<GraphicItem>& items, GraphicItem&& g) {
+        if (farOff(g))
+            ++load_.budget.far_items;
+        else
+            items.push_back(std::move(g));
+    };
     c.graphics.reserve(sym.graphics.size());
     c.pins.reserve(sym.pins.size());
 
@@ -328,18 +334,18 @@ void Loader::placeSymbol(XmlNode inst, const EagleSymbol& sym, const EaglePart& 
                 f.h_justify = tp.h_justify;
                 f.v_justify = tp.v_justify;
                 f.hidden = own.attr("display") == "off";
-                target.push_back(std::move(f));
+                keep(target, std::move(f));
                 continue;
             }
             for (Point& p : f.points) p = place(p);
             pose(f, i);
-            if (!f.text.empty()) target.push_back(std::move(f));
+            if (!f.text.empty()) keep(target, std::move(f));
             continue;
         }
         GraphicItem g = item;
         for (Point& p : g.points) p = place(p);
         if (g.kind == Text) pose(g, i);
-        c.graphics.push_back(std::move(g));
+        keep(c.graphics, std::move(g));
     }
 
     for (const LibPin& lp : sym.pins) {
@@ -351,16 +357,22 @@ void Loader::placeSymbol(XmlNode inst, const EagleSymbol& sym, const EaglePart& 
         pin.length = lp.length;
         pin.position = place(lp.position);
         pin.end = {pin.position.x + lp.length * dir.x, pin.position.y + lp.length * dir.y};
+        if (farOff(pin.position) || farOff(pin.end)) {
+            ++load_.budget.far_items;
+            continue;
+        }
         pin.shape = placedPinShape(lp.shape);
         // A pin wired to several pads becomes one pin per pad, in the order written.
         const auto pad = connects ? connects->find(lp.name) : std::map<std::string, std::string>::const_iterator();
         if (!connects || pad == connects->end()) {
+            if (!load_.budget.charge(recordsOf(lp))) break;
             pin.number = lp.name;
             c.pins.push_back(std::move(pin));
             continue;
         }
         std::vector<std::string_view> pads = splitBlanks(pad->second);
         if (pads.empty()) pads.push_back(pad->second);
+        if (!load_.budget.charge(pads.size() * recordsOf(lp))) break;
         for (std::string_view number : pads) {
             Pin each = pin;
             each.number = std::string(number);
@@ -446,11 +458,12 @@ std::shared_ptr<Schematic> loadDocument(XmlNode root, XmlNode schematic, size_t 
     sch->title = fileNameOf(path);
     sch->rev = "Eagle " + root.attr("version");
 
-    EagleLoad load{*sch, {}, {}, {}, {}};
+    LoadBudget budget(textSize);
+    EagleLoad load{*sch, {}, {}, {}, {}, budget};
     const std::string& name = sch->title;
     load.frame.drawing_name = name.substr(0, std::min(name.size(), name.rfind('.')));
     load.frame.modified = fileModifiedText(path);
-    Loader loader(load, textSize);
+    Loader loader(load);
     loader.readLibraries(schematic);
     loader.readParts(schematic);
     const XmlNode sheets = schematic.child("sheets");
@@ -465,7 +478,9 @@ std::shared_ptr<Schematic> loadDocument(XmlNode root, XmlNode schematic, size_t 
         readEagleNets(load, sheet.child("busses"), "bus", true, s);
         ++s;
     }
+    if (budget.exceeded) return fail(error, budget.message());
     loader.finish();
+    if (budget.far_items) sch->warnings.push_back(farItemsWarning(budget.far_items));
     return sch;
 }
 
@@ -538,8 +553,9 @@ std::vector<Point> eagleArc(Point a, Point b, double curve) {
     if (d == 0 || !std::isfinite(r) || !std::isfinite(h)) return {a, b};
     const Point centre{(a.x + b.x) / 2 + h * -(b.y - a.y) / d, (a.y + b.y) / 2 + h * (b.x - a.x) / d};
     const double a0 = std::atan2(a.y - centre.y, a.x - centre.x);
-    // Eagle curves stay within one turn; the cap only keeps hostile values from exhausting memory.
-    const int n = static_cast<int>(std::clamp(std::trunc(std::fabs(theta) * 10), 4.0, 1000.0));
+    // Eagle curves stay within one turn (at most 62 steps); the cap keeps a
+    // hostile value from turning one short element into thousands of points.
+    const int n = static_cast<int>(std::clamp(std::trunc(std::fabs(theta) * 10), 4.0, 64.0));
     std::vector<Point> pts;
     pts.reserve(n + 1);
     for (int i = 0; i <= n; ++i) {

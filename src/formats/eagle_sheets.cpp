@@ -11,6 +11,8 @@ namespace nl {
 namespace {
 
 constexpr double kDefaultTextSize = 1.778;
+// Parts with at most this many pins are searched by name pin by pin.
+constexpr size_t kPinsScanned = 32;
 
 bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
@@ -85,7 +87,10 @@ void readEagleSheet(EagleLoad& load, XmlNode sheet, int s) {
             t.h_justify = pose.h_justify;
             t.v_justify = pose.v_justify;
             t.sheet = s;
-            sch.texts.push_back(std::move(t));
+            if (farOff(t.position) || farOff(t.size))
+                ++load.budget.far_items;
+            else
+                sch.texts.push_back(std::move(t));
             continue;
         }
         GraphicItem g;
@@ -103,7 +108,10 @@ void readEagleSheet(EagleLoad& load, XmlNode sheet, int s) {
             continue;
         }
         g.unit = s;
-        sch.graphics.push_back(std::move(g));
+        if (farOff(g))
+            ++load.budget.far_items;
+        else
+            sch.graphics.push_back(std::move(g));
     }
 }
 
@@ -125,6 +133,11 @@ void readEagleNets(EagleLoad& load, XmlNode container, std::string_view elementN
             if (segment.name() != "segment") continue;
             for (XmlNode item : segment.children()) {
                 const std::string_view kind = item.name();
+                if ((kind == "wire" && (farOff(pointOf(item, "x1", "y1")) || farOff(pointOf(item, "x2", "y2")))) ||
+                    ((kind == "junction" || kind == "label") && farOff(pointOf(item, "x", "y")))) {
+                    ++load.budget.far_items;
+                    continue;
+                }
                 if (kind == "wire") {
                     Wire w;
                     w.a = pointOf(item, "x1", "y1");
@@ -160,13 +173,26 @@ void readEagleNets(EagleLoad& load, XmlNode container, std::string_view elementN
                     Component& c = sch.components[ci];
                     const std::string pinName = item.attr("pin");
                     // A pin wired to several pads became several pins of one name; the reference joins them all.
-                    for (size_t pi = 0; pi < c.pins.size(); ++pi) {
+                    auto join = [&](size_t pi) {
+                        if (load.budget.exceeded) return;  // the load fails; nothing more is kept
                         Pin& p = c.pins[pi];
-                        if (p.name != pinName) continue;
                         p.net = netIndex;
-                        if (load.netPins.insert({netIndex, ci, static_cast<int>(pi)}).second)
+                        if (load.netPins.insert({netIndex, ci, static_cast<int>(pi)}).second && load.budget.charge(1))
                             sch.nets[netIndex].pins.push_back({ci, static_cast<int>(pi)});
                         if (p.type == PinType::PowerOut || c.power_symbol) sch.nets[netIndex].power = true;
+                    };
+                    if (c.pins.size() <= kPinsScanned) {
+                        for (size_t pi = 0; pi < c.pins.size(); ++pi)
+                            if (c.pins[pi].name == pinName) join(pi);
+                    } else {
+                        // A part with thousands of pins and a reference to each would make a scan per reference
+                        // quadratic.
+                        auto [byName, first] = load.pinsByName.try_emplace(ci);
+                        if (first)
+                            for (size_t pi = 0; pi < c.pins.size(); ++pi)
+                                byName->second[c.pins[pi].name].push_back(static_cast<int>(pi));
+                        if (auto found = byName->second.find(pinName); found != byName->second.end())
+                            for (int pi : found->second) join(static_cast<size_t>(pi));
                     }
                 }
             }

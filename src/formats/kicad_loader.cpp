@@ -14,13 +14,9 @@ namespace nl {
 
 namespace {
 
-// Sub-sheet files are opened while fewer than 12 loads are in progress, so
-// sheets nest at most 12 levels below the root.
-constexpr int kMaxSubSheetDepth = 11;
-// Bounds against hostile hierarchies (a file reused over and over on every
-// level): real designs stay far below both.
-constexpr size_t kMaxSheets = 2000;
-constexpr size_t kMaxSubSheetBytes = size_t(1) << 30;
+// Sub-sheet files are opened while fewer than 64 loads are in progress, so
+// sheets nest at most 64 levels below the root.
+constexpr int kMaxSubSheetDepth = 63;
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -323,7 +319,7 @@ std::shared_ptr<LibSymbol> readLibSymbol(SExpr list) {
 
 // Completes derived symbols from their parents among the same file's symbols.
 void resolveExtends(const std::vector<std::shared_ptr<LibSymbol>>& symbols,
-                    const std::map<std::string, size_t, std::less<>>& by_name) {
+                    const std::map<std::string, size_t, std::less<>>& by_name, LoadBudget* budget) {
     for (const auto& symPtr : symbols) {
         LibSymbol& sym = *symPtr;
         if (sym.extends.empty() || !sym.graphics.empty() || !sym.pins.empty()) continue;
@@ -334,6 +330,12 @@ void resolveExtends(const std::vector<std::shared_ptr<LibSymbol>>& symbols,
         if (it == by_name.end()) continue;
         const LibSymbol& parent = *symbols[it->second];
         if (&parent == &sym) continue;
+        if (budget) {  // thousands of symbols may extend one large parent
+            size_t records = 0;
+            for (const LibPin& p : parent.pins) records += recordsOf(p);
+            for (const GraphicItem& g : parent.graphics) records += recordsOf(g);
+            if (!budget->charge(records)) continue;
+        }
         sym.graphics = parent.graphics;
         sym.pins = parent.pins;
         sym.power = sym.power || parent.power;
@@ -355,7 +357,7 @@ void readLibSymbols(KicadLoadContext& ctx, SExpr list) {
         if (!by_name.try_emplace(c.str(1), own.size()).second) return;  // the first of a name counts
         own.push_back(readLibSymbol(c));
     });
-    resolveExtends(own, by_name);
+    resolveExtends(own, by_name, ctx.budget);
     for (std::shared_ptr<LibSymbol>& sym : own) {
         std::vector<int>& copies = ctx.symbol_copies[sym->name];
         int index = -1;
@@ -471,15 +473,17 @@ void reserveFor(Schematic& s, SExpr root) {
         else if (h == "label" || h == "global_label" || h == "hierarchical_label")
             ++labels;
     });
-    // A hierarchy adds its sheets' components one sheet at a time: grow by half at least, so
-    // the records are not moved once per sheet.
-    const size_t components = s.components.size() + symbols;
-    if (components > s.components.capacity())
-        s.components.reserve(std::max(components, s.components.capacity() + s.components.capacity() / 2));
-    s.wires.reserve(s.wires.size() + wires);
-    s.junctions.reserve(s.junctions.size() + junctions);
-    s.no_connects.reserve(s.no_connects.size() + ncs);
-    s.labels.reserve(s.labels.size() + labels);
+    // Growing by at least half keeps a design of many small sheets from
+    // copying all its records once per sheet.
+    auto grow = [](auto& items, size_t more) {
+        if (items.size() + more > items.capacity())
+            items.reserve(std::max(items.size() + more, items.capacity() + items.capacity() / 2));
+    };
+    grow(s.components, symbols);
+    grow(s.wires, wires);
+    grow(s.junctions, junctions);
+    grow(s.no_connects, ncs);
+    grow(s.labels, labels);
 }
 
 }  // namespace
@@ -558,11 +562,25 @@ std::string unescapeKicadText(std::string_view text) {
         {"{slash}", '/'}, {"{colon}", ':'},  {"{dblquote}", '"'}, {"{bslash}", '\\'},
         {"{space}", ' '}, {"{lbrace}", '{'}, {"{rbrace}", '}'},
     };
+    std::string out;
     for (const auto& [token, ch] : kTokens) {
-        // Each search restarts at the start of the text, so a replacement can
-        // complete a token together with the text before it.
-        size_t at;
-        while ((at = s.find(token)) != std::string::npos) s.replace(at, token.size(), 1, ch);
+        if (s.find(token) == std::string::npos) continue;
+        // Replacing the first occurrence again and again until none is left
+        // lets a replacement complete a token with the text before it
+        // ("{lbrace}lbrace}" is "{"). One pass that replaces a token as soon as
+        // the output ends with it gives the same text in linear time: a token
+        // can only be completed at the end of what is written so far.
+        out.clear();
+        out.reserve(s.size());
+        for (char c : s) {
+            out.push_back(c);
+            while (out.size() >= token.size() && out.back() == '}' &&
+                   std::string_view(out).substr(out.size() - token.size()) == token) {
+                out.resize(out.size() - token.size());
+                out.push_back(ch);
+            }
+        }
+        s.swap(out);
     }
     return s;
 }
@@ -761,17 +779,20 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
     // Instance data. A sheet used twice tells its copies apart by the
     // instance path, so the path of the sheet being read is tried first.
     bool resolved = false;
+    auto useInstance = [&](SExpr p) {
+        std::string_view ref = p.find("reference").view(1);
+        if (ref.empty()) return false;
+        c.reference = std::string(ref);
+        if (SExpr u = p.find("unit")) c.unit = toInt(num(u, 1, c.unit));
+        return true;
+    };
     if (instances) {
         forArgs(instances, [&](SExpr project) {
             if (resolved || !project.is_list() || project.head() != "project") return;
             forArgs(project, [&](SExpr p) {
                 if (resolved || !p.is_list() || p.head() != "path") return;
                 if (p.view(1) != ctx.instance_path) return;
-                std::string_view ref = p.find("reference").view(1);
-                if (ref.empty()) return;
-                c.reference = std::string(ref);
-                if (SExpr u = p.find("unit")) c.unit = toInt(num(u, 1, c.unit));
-                resolved = true;
+                resolved = useInstance(p);
             });
         });
     }
@@ -841,6 +862,17 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
     auto chosen = [&](int unit, int style) {
         return (unit == 0 || unit == c.unit) && (style == 0 || style == c.body_style);
     };
+    if (ctx.budget) {
+        size_t records = 0;
+        for (const GraphicItem& g : lib->graphics)
+            if (chosen(g.unit, g.body_style)) records += recordsOf(g);
+        for (const LibPin& lp : lib->pins)
+            if (chosen(lp.unit, lp.body_style)) records += recordsOf(lp);
+        if (!ctx.budget->charge(records)) {
+            s.components.push_back(std::move(c));  // the load fails; no need to draw it
+            return;
+        }
+    }
     // A multi-unit library symbol holds every unit's items: a placed unit takes only its own.
     c.graphics.reserve(std::count_if(lib->graphics.begin(), lib->graphics.end(),
                                      [&](const GraphicItem& g) { return chosen(g.unit, g.body_style); }));
@@ -869,6 +901,34 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
 }
 
 namespace {
+
+// The records one copy of a sheet makes: one per element, per point of its
+// wires and drawings and per 64 bytes of its texts. What the symbols it places
+// copy from the library, and the sheets it names, are charged when placed and read.
+size_t sheetRecords(const SExprOutline& file) {
+    size_t records = 0, textBytes = 0;
+    std::vector<SExpr> open;
+    for (size_t i = 1; i < file.size(); ++i) {
+        if (!file.item(i).is_list()) continue;
+        const SExprTree tree = file.parse(i);
+        const SExpr c = tree.root();
+        ++records;
+        if (SExpr pts = c.find("pts")) records += pts.childCount();
+        // Its texts are copied with it, however long they are; a symbol's
+        // list of instances is only looked up.
+        open.assign(1, c);
+        while (!open.empty()) {
+            const SExpr e = open.back();
+            open.pop_back();
+            for (SExpr k : e.children())
+                if (!k.is_list())
+                    textBytes += k.text().size();
+                else if (k.head() != "instances")
+                    open.push_back(k);
+        }
+    }
+    return records + textBytes / 64;
+}
 
 void readSheetSymbol(KicadLoadContext& ctx, SExpr item, const std::string& path, int sheet_index) {
     Schematic& s = *ctx.schematic;
@@ -905,33 +965,62 @@ void readSheetSymbol(KicadLoadContext& ctx, SExpr item, const std::string& path,
         }
     });
     s.sheet_symbols.push_back(sym);
-    if (sym.file.empty() || ctx.depth > kMaxSubSheetDepth) return;
-
-    if (s.sheets.size() >= kMaxSheets || ctx.sheet_bytes > kMaxSubSheetBytes) {
+    if (sym.file.empty()) return;
+    if (ctx.depth > kMaxSubSheetDepth) {
         if (!ctx.sheet_limit_warned)
-            s.warnings.push_back("Sheet file '" + sym.file + "' not loaded: the hierarchy holds too many sheets");
+            s.warnings.push_back("Sheet file '" + sym.file + "' not loaded: the hierarchy is deeper than " +
+                                 std::to_string(kMaxSubSheetDepth + 1) + " levels");
         ctx.sheet_limit_warned = true;
         return;
     }
-    FileData data;
-    std::string readPath = std::string(dirOf(path)) + sym.file;
-    bool ok = readWholeFile(readPath, data);
-    if (!ok && !ctx.root_dir.empty()) {
+
+    // A name with a root ("/x", "\\server\x", "C:\x") is used as it is.
+    const bool absolute = sym.file[0] == '/' || sym.file[0] == '\\' ||
+                          (sym.file.size() > 2 && sym.file[1] == ':' && (sym.file[2] == '/' || sym.file[2] == '\\'));
+    FileError failure;
+    // The parsed file at `candidate`, read on first use; end() when it cannot be read.
+    auto sheetFile = [&](const std::string& candidate) {
+        std::string key = normalisedPath(candidate);
+        auto it = ctx.sheet_files.find(key);
+        if (it != ctx.sheet_files.end()) return it;
+        FileData data;
+        if (!readWholeFile(candidate, data, &failure)) return ctx.sheet_files.end();
+        if (ctx.budget) ctx.budget->input_bytes += data.bytes.size();
+        expectHeapGrowth(data.bytes.size() * kHeapPerFileByte);
+        KicadSheetFile entry;
+        try {
+            entry.outline = std::make_shared<const SExprOutline>(outlineSExpr(data.owner, data.bytes));
+            entry.records = sheetRecords(*entry.outline);
+        } catch (const std::runtime_error& e) {
+            entry.error = e.what();
+        }
+        return ctx.sheet_files.emplace(std::move(key), std::move(entry)).first;
+    };
+    std::string readPath = absolute ? sym.file : std::string(dirOf(path)) + sym.file;
+    auto cached = sheetFile(readPath);
+    if (cached == ctx.sheet_files.end() && failure.missing && !absolute && !ctx.root_dir.empty()) {
         readPath = ctx.root_dir + sym.file;
-        ok = readWholeFile(readPath, data);
+        cached = sheetFile(readPath);
     }
-    if (!ok) {
-        s.warnings.push_back("Sheet file '" + sym.file + "' not found next to the root schematic");
+    if (cached == ctx.sheet_files.end()) {
+        if (failure.missing)
+            s.warnings.push_back("Sheet file '" + sym.file + "' not found next to the root schematic");
+        else
+            s.warnings.push_back("Sheet file '" + sym.file + "' cannot be read: " + failure.reason);
         return;
     }
-    std::string key = normalisedPath(readPath);
+    std::string key = cached->first;
     for (const std::string& open : ctx.open_files)
         if (open == key) {
             s.warnings.push_back("Sheet file '" + sym.file + "' contains itself; its copy inside is not loaded");
             return;
         }
-    ctx.sheet_bytes += data.bytes.size();
-    expectHeapGrowth(data.bytes.size() * kHeapPerFileByte);
+    if (ctx.budget && !ctx.budget->charge(cached->second.records + 1)) {
+        if (!ctx.sheet_limit_warned)
+            s.warnings.push_back("Sheet file '" + sym.file + "' not loaded: the hierarchy holds too many sheets");
+        ctx.sheet_limit_warned = true;
+        return;
+    }
 
     Sheet child;
     child.name = sym.name.empty() ? sym.file : sym.name;
@@ -947,12 +1036,10 @@ void readSheetSymbol(KicadLoadContext& ctx, SExpr item, const std::string& path,
     ctx.open_files.push_back(std::move(key));
     std::map<std::string, int, std::less<>> savedSymbols = std::move(ctx.file_symbols);
     ++ctx.depth;
-    try {
-        const SExprOutline file = outlineSExpr(data.owner, data.bytes);
-        loadKicadSheetItems(ctx, file, readPath, childIndex);
-    } catch (const std::runtime_error& e) {
-        s.warnings.push_back("Sheet '" + readPath + "': " + e.what());
-    }
+    if (const SExprOutline* file = cached->second.outline.get())
+        loadKicadSheetItems(ctx, *file, readPath, childIndex);
+    else
+        s.warnings.push_back("Sheet '" + readPath + "': " + cached->second.error);
     --ctx.depth;
     ctx.file_symbols = std::move(savedSymbols);
     ctx.open_files.pop_back();

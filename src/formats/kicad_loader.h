@@ -5,11 +5,16 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "model/load_budget.h"
 #include "model/model.h"
 #include "readers/sexpr.h"
 
@@ -59,6 +64,13 @@ private:
     Index by_path_, by_uuid_;
 };
 
+// A sub-sheet file, read and outlined once however many sheet symbols use it.
+struct KicadSheetFile {
+    std::shared_ptr<const SExprOutline> outline;  // null when the file did not parse
+    std::string error;                            // the parser's message then
+    size_t records = 0;                           // what one copy makes, placed symbols aside
+};
+
 // One per opened design, alive for the duration of the load.
 struct KicadLoadContext {
     Schematic* schematic = nullptr;
@@ -80,6 +92,11 @@ struct KicadLoadContext {
     std::map<std::string, std::vector<int>, std::less<>> symbol_copies;
     size_t sheet_bytes = 0;  // bytes of sub-sheet files read so far
     bool sheet_limit_warned = false;
+    // What the load may still create; none means no limit.
+    LoadBudget* budget = nullptr;
+    // Each sub-sheet file is read and parsed once, however many sheet symbols
+    // use it; by normalised path.
+    std::map<std::string, KicadSheetFile> sheet_files;
 };
 
 // Reads the sheet file whose content is `text` as sheet `sheet_index` (already

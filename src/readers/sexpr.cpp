@@ -36,6 +36,12 @@ struct AtomStops {
 };
 constexpr AtomStops kAtomStops;
 
+// A reading failure and the byte offset where it happened.
+struct ParseFailure : std::runtime_error {
+    ParseFailure(const char* what, size_t offset) : std::runtime_error(what), at(offset) {}
+    size_t at;
+};
+
 // The first quote or backslash at or after `pos`, or `n`: where a string's plain run stops.
 size_t stringStop(const char* base, size_t pos, size_t n) {
 #if defined(__SSE2__)
@@ -119,7 +125,7 @@ public:
                 if (structural(pos, c)) return pos + 1;
             }
         }
-        throw std::runtime_error("unbalanced parenthesis");
+        throw ParseFailure("unbalanced parenthesis", n_);
     }
 
 private:
@@ -140,7 +146,7 @@ private:
             return false;
         }
         if (c == '(') {
-            if (depth_ > static_cast<size_t>(kMaxDepth)) throw std::runtime_error("nesting too deep");
+            if (depth_ > static_cast<size_t>(kMaxDepth)) throw ParseFailure("nesting too deep", at);
             ++depth_;
             return false;
         }
@@ -195,7 +201,8 @@ public:
         bool headPending = false;  // an outline's top-level list has had no child yet
         // Only a token as long as the whole file can reach the length limit.
         const bool checkLength = n > SExprTree::kLenMask;
-        size_t pos = 0;
+        // A byte-order mark is no part of the text.
+        size_t pos = n >= 3 && std::memcmp(base, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
         // Whether the token starting at `begin` is stored; records the top-level items.
         auto keep = [&](size_t begin, bool atom) {
             if constexpr (!Shallow) return true;
@@ -213,12 +220,12 @@ public:
                 if (open.size() == 1) items->back().end = static_cast<uint32_t>(end);
         };
         auto addAtom = [&](size_t off, size_t len, uint32_t flags, bool stored) {
-            if (checkLength && len > SExprTree::kLenMask) throw std::runtime_error("token too long");
+            if (checkLength && len > SExprTree::kLenMask) throw ParseFailure("token too long", off);
             if (stored) nodes.push_back({static_cast<uint32_t>(off), flags | static_cast<uint32_t>(len)});
         };
         for (;;) {
             while (pos < n && isSpace(static_cast<unsigned char>(base[pos]))) ++pos;
-            if (pos >= n) throw std::runtime_error(open.empty() ? "unexpected end of file" : "unbalanced parenthesis");
+            if (pos >= n) throw ParseFailure(open.empty() ? "unexpected end of file" : "unbalanced parenthesis", pos);
             const char c = base[pos];
             if constexpr (Shallow) {
                 // Past its head, the rest of an item is only read through.
@@ -232,7 +239,7 @@ public:
                 }
             }
             if (c == '(') {
-                if (open.size() > static_cast<size_t>(kMaxDepth)) throw std::runtime_error("nesting too deep");
+                if (open.size() > static_cast<size_t>(kMaxDepth)) throw ParseFailure("nesting too deep", pos);
                 const bool stored = open.empty() || keep(pos, false);
                 if (Shallow && open.size() == 1) headPending = true;
                 open.push_back(stored ? static_cast<uint32_t>(nodes.size()) : kNotStored);
@@ -240,7 +247,7 @@ public:
                 ++pos;
                 continue;
             }
-            if (open.empty()) throw std::runtime_error("expected a list at top level");
+            if (open.empty()) throw ParseFailure("expected a list at top level", pos);
             if (c == ')') {
                 if (open.back() != kNotStored) nodes[open.back()].a = static_cast<uint32_t>(nodes.size());
                 open.pop_back();
@@ -300,7 +307,11 @@ public:
 SExprTree parseSExpr(std::shared_ptr<const void> owner, std::string_view text) {
     SExprTree t;
     SExprParser::start(t, std::move(owner), text);
-    SExprParser::parse<false>(t, nullptr);
+    try {
+        SExprParser::parse<false>(t, nullptr);
+    } catch (const ParseFailure& e) {
+        throw std::runtime_error(std::string(e.what()) + " at " + lineAndColumn(text, e.at));
+    }
     return t;
 }
 
@@ -313,7 +324,11 @@ SExprTree parseSExpr(std::string text) {
 SExprOutline outlineSExpr(std::shared_ptr<const void> owner, std::string_view text) {
     SExprOutline o;
     SExprParser::start(o.tree_, std::move(owner), text);
-    SExprParser::parse<true>(o.tree_, &o.items_);
+    try {
+        SExprParser::parse<true>(o.tree_, &o.items_);
+    } catch (const ParseFailure& e) {
+        throw std::runtime_error(std::string(e.what()) + " at " + lineAndColumn(text, e.at));
+    }
     return o;
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace nl {
@@ -58,6 +59,9 @@ public:
     std::string_view view(size_t i, std::string_view fallback = {}) const;
     double num(size_t i, double fallback) const;
     std::string childStr(std::string_view name, size_t i, std::string_view fallback = {}) const;
+
+    // Tells nodes apart: equal for handles of the same node of the same tree.
+    std::pair<const SExprTree*, uint32_t> identity() const { return {tree_, index_}; }
 
 private:
     const SExprTree* tree_ = nullptr;

@@ -154,13 +154,14 @@ public:
     void parse() {
         if (n_ >= XmlDocument::kDecoded) throw std::runtime_error("file too large");
         d_.elements_.reserve(n_ / 40 + 16);
-        size_t pos = 0;
+        // A byte-order mark is no part of the document.
+        size_t pos = startsWith(d_.src_, 0, "\xEF\xBB\xBF") ? 3 : 0;
         for (;;) {
-            pos = skipSpace(s_, pos, n_);
+            pos_ = pos = skipSpace(s_, pos, n_);
             if (pos >= n_) throw std::runtime_error("empty XML document");
             const size_t next = skipMarkup(d_.src_, pos);
             if (next == std::string_view::npos) break;
-            pos = next;
+            pos_ = pos = next;
         }
         if (s_[pos] != '<') throw std::runtime_error("junk before root element");
         pos_ = pos;
@@ -197,6 +198,9 @@ public:
             }
         }
     }
+
+    // Where reading stands (or stopped).
+    size_t position() const { return pos_; }
 
 private:
     struct Open {
@@ -300,7 +304,12 @@ XmlDocument parseXml(std::shared_ptr<const void> owner, std::string_view text) {
     XmlDocument d;
     d.owner_ = std::move(owner);
     d.src_ = text;
-    XmlParser(d).parse();
+    XmlParser parser(d);
+    try {
+        parser.parse();
+    } catch (const std::runtime_error& e) {
+        throw std::runtime_error(std::string(e.what()) + " at " + lineAndColumn(text, parser.position()));
+    }
     return d;
 }
 

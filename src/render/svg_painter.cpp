@@ -29,27 +29,35 @@ void appendColor(std::string& out, const Color& c) {
     }
 }
 
+// Design texts may hold any bytes; the document must stay well-formed XML, so
+// what XML cannot hold (bytes that are not UTF-8, control characters, the two
+// non-characters U+FFFE and U+FFFF) is replaced by U+FFFD.
 void appendEscaped(std::string& out, std::string_view text) {
-    for (char ch : text) {
-        switch (ch) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            default:
-                out += ch;
+    size_t i = 0;
+    while (i < text.size()) {
+        char32_t c;
+        const size_t n = decodeUtf8(text, i, c);
+        if (n == 0 || (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0xFFFE || c == 0xFFFF) {
+            out += "\xEF\xBF\xBD";
+            i += n == 0 ? 1 : n;
+            continue;
         }
+        if (c == '&')
+            out += "&amp;";
+        else if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else
+            out.append(text, i, n);
+        i += n;
     }
 }
 
 }  // namespace
 
-void SvgPainter::number(double v) { appendFormatted(body_, v, std::chars_format::general, 6); }
+// A number that is not finite would make the attribute unreadable.
+void SvgPainter::number(double v) { appendFormatted(body_, std::isfinite(v) ? v : 0.0, std::chars_format::general, 6); }
 
 void SvgPainter::setPen(const Color& color, double width) {
     pen_color_ = color;

@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -13,8 +17,21 @@
 #include <random>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
+#include "base/file_io.h"
 #include "base/text.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
 
 namespace nl {
 
@@ -56,21 +73,55 @@ std::string dumpJson(const json& value, int indent) {
     return value.dump(indent, ' ', false, json::error_handler_t::replace);
 }
 
-enum class ReadStatus { ok, cannot_open, too_large };
-
-ReadStatus readSettingsText(const std::string& path, std::string& text) {
-    const fs::path p = pathOf(path);
-    std::error_code ec;
-    if (fs::is_directory(p, ec)) return ReadStatus::cannot_open;
-    std::ifstream in(p, std::ios::binary);
-    if (!in) return ReadStatus::cannot_open;
-    char buffer[65536];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        text.append(buffer, static_cast<size_t>(in.gcount()));
-        if (text.size() > kMaxSettingsBytes) return ReadStatus::too_large;
+// The settings file's text, or false with what is wrong (missing: no file).
+bool readSettingsText(const std::string& path, std::string& text, bool& missing, std::string& problem) {
+    FileData data;
+    FileError failure;
+    missing = false;
+    if (!readWholeFile(path, data, &failure)) {
+        missing = failure.missing;
+        problem = "cannot be read: " + failure.reason;
+        return false;
     }
-    if (in.bad()) return ReadStatus::cannot_open;
-    return ReadStatus::ok;
+    if (data.bytes.size() > kMaxSettingsBytes) {
+        problem = "is larger than " + std::to_string(kMaxSettingsBytes >> 20) + " MB";
+        return false;
+    }
+    text.assign(data.bytes);
+    return true;
+}
+
+// The parser's message without its "[json.exception.parse_error.101] " tag.
+std::string parserMessage(const json::exception& e) {
+    std::string what = e.what();
+    if (!what.empty() && what[0] == '[') {
+        const size_t close = what.find("] ");
+        if (close != std::string::npos) what.erase(0, close + 2);
+    }
+    return what;
+}
+
+// The file a path names once symbolic links are followed (at most 40 of
+// them, as the system does): saving replaces that file and keeps the links.
+fs::path linkTarget(fs::path path) {
+    std::error_code ec;
+    for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(path, ec)); ++hops) {
+        fs::path next = fs::read_symlink(path, ec);
+        if (ec) break;
+        path = next.is_absolute() ? next : path.parent_path() / next;
+    }
+    return path;
+}
+
+constexpr const char* kTempMarker = ".tmp-";
+
+// "<name>.tmp-" followed by twelve hexadecimal digits: a temporary file of ours.
+bool isTempOf(const std::string& candidate, const std::string& name) {
+    const std::string prefix = name + kTempMarker;
+    if (candidate.size() != prefix.size() + 12 || candidate.compare(0, prefix.size(), prefix) != 0) return false;
+    for (size_t i = prefix.size(); i < candidate.size(); ++i)
+        if (!std::isxdigit(static_cast<unsigned char>(candidate[i]))) return false;
+    return true;
 }
 
 std::string uniqueSuffix() {
@@ -84,50 +135,146 @@ std::string uniqueSuffix() {
     }
     seed += counter.fetch_add(1);
     static const char digits[] = "0123456789abcdef";
-    std::string s = ".tmp-";
+    std::string s = kTempMarker;
     for (int i = 0; i < 12; ++i) s += digits[(seed >> (4 * i)) & 15];
     return s;
 }
 
+// Writes the whole text to a new file that only its owner may read (it holds
+// the API key); false, with the reason and nothing left behind, on any failure.
+bool writeNewPrivateFile(const fs::path& path, const std::string& text, std::string& why) {
+#ifdef _WIN32
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        if (!out) {
+            why = "cannot create a file in its folder";
+            return false;
+        }
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+        out.flush();
+        bool ok = out.good();
+        out.close();
+        if (ok && !out.fail()) return true;
+    }
+    why = "the disk may be full";
+    std::error_code ec;
+    fs::remove(path, ec);
+    return false;
+#else
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    bool ok = true;
+    for (size_t done = 0; ok && done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += static_cast<size_t>(n);
+    }
+    ok = ok && ::fsync(fd) == 0;  // on disk before it replaces the old file
+    if (!ok) why = std::strerror(errno ? errno : EIO);
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        why = std::strerror(errno);
+    }
+    if (!ok) ::unlink(path.c_str());
+    return ok;
+#endif
+}
+
 // Writes `text` to a temporary file next to `path` and renames it over `path`,
 // so a crash or a full disk never leaves a half-written file behind.
-bool writeFileAtomically(const std::string& path, const std::string& text) {
+// Temporary files that a killed save left next to it are removed first (the
+// caller holds the settings lock, so no other save is under way).
+bool writeFileAtomically(const std::string& path, const std::string& text, std::string& why) {
     std::error_code ec;
-    fs::path target = pathOf(path);
-    // Keep a symbolic link (a settings file kept with other dotfiles) and
-    // replace the file it points to.
-    if (fs::is_symlink(target, ec)) {
-        const fs::path resolved = fs::canonical(target, ec);
-        if (!ec) target = resolved;
-    }
+    const fs::path target = linkTarget(pathOf(path));
     const fs::file_status old = fs::status(target, ec);
     const bool exists = fs::exists(old);
-    if (exists && !fs::is_regular_file(old)) return false;
+    if (exists && !fs::is_regular_file(old)) {
+        why = "not a regular file";
+        return false;
+    }
     // A file the user made read-only is left alone, as an in-place write would.
-    if (exists && (old.permissions() & fs::perms::owner_write) == fs::perms::none) return false;
+    if (exists && (old.permissions() & fs::perms::owner_write) == fs::perms::none) {
+        why = "the file is read-only";
+        return false;
+    }
+
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    const std::string name = target.filename().string();
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        if (isTempOf(it->path().filename().string(), name)) fs::remove(it->path(), ec);
 
     fs::path temp = target;
     temp += pathOf(uniqueSuffix());
-    bool ok;
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.flush();
-        ok = out.good();
-        out.close();
-        ok = ok && !out.fail();
+    if (!writeNewPrivateFile(temp, text, why)) return false;
+    // A file the user shared with others keeps its permissions.
+    if (exists) fs::permissions(temp, old.permissions(), ec);
+    fs::rename(temp, target, ec);
+    if (ec) {
+        why = ec.message();
+        fs::remove(temp, ec);
+        return false;
     }
-    if (ok) {
-        // The file holds the API key: a new one is the owner's alone.
-        const fs::perms perms = exists ? old.permissions() : fs::perms::owner_read | fs::perms::owner_write;
-        fs::permissions(temp, perms, ec);
-        fs::rename(temp, target, ec);
-        ok = !ec;
-    }
-    if (!ok) fs::remove(temp, ec);
-    return ok;
+    return true;
 }
+
+// Holds the settings lock, a lock file next to the settings file, for its
+// lifetime. Saves and read-change-write updates take it, so neither sees the
+// other half done. Where no lock can be had (a read-only folder) the work goes
+// on without one; its write then fails on its own.
+class SettingsLock {
+public:
+    explicit SettingsLock(const std::string& settingsFile) {
+        fs::path lock = linkTarget(pathOf(settingsFile));
+        lock += ".lock";
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+#ifdef _WIN32
+        for (;;) {
+            // An exclusive open is the lock; the system drops it when the process ends.
+            if (_wsopen_s(&fd_, lock.c_str(), _O_RDWR | _O_CREAT, _SH_DENYRW, _S_IREAD | _S_IWRITE) == 0) {
+                busy_ = false;
+                break;
+            }
+            fd_ = -1;
+            busy_ = errno == EACCES;
+            if (!busy_ || std::chrono::steady_clock::now() > deadline) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+#else
+        fd_ = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd_ < 0) return;
+        while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() > deadline) {
+                busy_ = errno == EWOULDBLOCK;
+                ::close(fd_);
+                fd_ = -1;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+#endif
+    }
+    ~SettingsLock() {
+#ifdef _WIN32
+        if (fd_ >= 0) _close(fd_);
+#else
+        if (fd_ >= 0) ::close(fd_);  // releases the lock
+#endif
+    }
+    SettingsLock(const SettingsLock&) = delete;
+    SettingsLock& operator=(const SettingsLock&) = delete;
+
+    // Another program held the lock for longer than any save takes.
+    bool busy() const { return busy_; }
+
+private:
+    int fd_ = -1;
+    bool busy_ = false;
+};
 
 // Readers for one member each: a value of the wrong type keeps the member.
 void readString(const json& object, const char* key, std::string& member) {
@@ -190,11 +337,6 @@ void flatten(const json& value, const std::string& key, std::vector<std::pair<st
     } else {
         out.emplace_back(key, dumpJson(value, -1));
     }
-}
-
-bool isTrueWord(const std::string& value) {
-    const std::string v = toLower(value);
-    return v == "1" || v == "true" || v == "yes" || v == "on";
 }
 
 std::vector<std::string> splitList(const std::string& value) {
@@ -368,39 +510,88 @@ void Settings::fromJson(const json& value) {
     if (detail_level != "minimal" && detail_level != "standard" && detail_level != "verbose") detail_level = "standard";
 }
 
-bool Settings::load(std::string* error) {
-    std::string text;
-    switch (readSettingsText(settingsPath(), text)) {
-        case ReadStatus::cannot_open:
-            setError(error, "no settings file yet");
-            return false;
-        case ReadStatus::too_large:
-            setError(error, "settings.json is not valid JSON: the file is larger than " +
-                                std::to_string(kMaxSettingsBytes >> 20) + " MB");
-            return false;
-        case ReadStatus::ok:
-            break;
+Settings::FileState Settings::loadFile(std::string* problem) {
+    std::string text, what;
+    bool missing = false;
+    if (!readSettingsText(settingsPath(), text, missing, what)) {
+        setError(problem, missing ? "does not exist yet" : what);
+        return missing ? FileState::missing : FileState::damaged;
     }
     json value;
     try {
         value = json::parse(text);
     } catch (const json::exception& e) {
-        setError(error, std::string("settings.json is not valid JSON: ") + e.what());
-        return false;
+        setError(problem, "is not valid JSON: " + parserMessage(e));
+        return FileState::damaged;
     }
     fromJson(value);
-    return true;
+    return FileState::loaded;
 }
 
-bool Settings::save(std::string* error) const {
+bool Settings::load(std::string* error) {
+    std::string problem;
+    switch (loadFile(&problem)) {
+        case FileState::loaded:
+            return true;
+        case FileState::missing:
+            setError(error, "no settings file yet");
+            return false;
+        case FileState::damaged:
+            break;
+    }
+    // The file's own name, whatever NETLOOM_SETTINGS calls it.
+    setError(error, "settings.json " + problem);
+    return false;
+}
+
+namespace {
+
+bool saveSettings(const Settings& settings, std::string* error) {
     std::error_code ec;
     fs::create_directories(pathOf(settingsDir()), ec);  // a failure shows when the file is written
     const std::string path = settingsPath();
-    if (!writeFileAtomically(path, dumpJson(toJson(), 2) + "\n")) {
-        setError(error, "cannot write " + path);
+    std::string why;
+    if (!writeFileAtomically(path, dumpJson(settings.toJson(), 2) + "\n", why)) {
+        setError(error, "cannot write " + path + ": " + why);
         return false;
     }
     return true;
+}
+
+std::string busyMessage() {
+    return "the settings file " + settingsPath() + " is locked by another program; nothing was changed";
+}
+
+}  // namespace
+
+bool Settings::save(std::string* error) const {
+    std::error_code ec;
+    fs::create_directories(pathOf(settingsDir()), ec);
+    const SettingsLock lock(settingsPath());
+    if (lock.busy()) {
+        setError(error, busyMessage());
+        return false;
+    }
+    return saveSettings(*this, error);
+}
+
+bool updateSettings(const std::function<bool(Settings&, std::string*)>& change, std::string* error) {
+    std::error_code ec;
+    fs::create_directories(pathOf(settingsDir()), ec);
+    const SettingsLock lock(settingsPath());
+    if (lock.busy()) {
+        setError(error, busyMessage());
+        return false;
+    }
+    Settings settings;
+    std::string problem;
+    if (settings.loadFile(&problem) == Settings::FileState::damaged) {
+        setError(error, "the settings file " + settingsPath() + " " + problem +
+                            "; nothing was changed (repair or remove it first)");
+        return false;
+    }
+    if (!change(settings, error)) return false;
+    return saveSettings(settings, error);
 }
 
 std::vector<std::pair<std::string, std::string>> Settings::flat() const {
@@ -409,7 +600,9 @@ std::vector<std::pair<std::string, std::string>> Settings::flat() const {
     return out;
 }
 
-bool Settings::setValue(const std::string& key, const std::string& value, std::string* error) {
+namespace {
+
+std::vector<std::string> keyParts(const std::string& key) {
     std::string dotted = key;
     std::replace(dotted.begin(), dotted.end(), '/', '.');
     std::vector<std::string> parts;
@@ -420,6 +613,72 @@ bool Settings::setValue(const std::string& key, const std::string& value, std::s
         if (end > start) parts.push_back(dotted.substr(start, end - start));
         start = end + 1;
     }
+    return parts;
+}
+
+// What a key takes beyond its type: a range for numbers, a list of choices or
+// a pattern for texts. Keys not listed take any value of their type.
+struct ValueRule {
+    const char* key;
+    double min = 0, max = 0;  // numbers, when min < max
+    std::vector<std::string> choices = {};
+    bool colour = false;  // "#" and six (or eight, with alpha) hexadecimal digits
+};
+
+const std::vector<ValueRule>& valueRules() {
+    static const std::vector<ValueRule> rules = {
+        {"theme", 0, 0, {"dark", "light", "blueprint", "paper"}},
+        {"highlight_color", 0, 0, {}, true},
+        {"glow", 0, 50},
+        {"font_scale", 0.25, 4},
+        {"wire_width", 0.1, 10},
+        {"detail_level", 0, 0, {"minimal", "standard", "verbose"}},
+        {"max_recent", 0, 100},
+        {"ai.temperature", 0, 2},
+        {"ai.max_tokens", 1, 1000000},
+        {"ai.max_tool_rounds", 1, 50},
+        {"ai.tools_mode", 0, 0, {"auto", "native", "text"}},
+        {"ai.timeout_sec", 1, 600},
+        {"ai.summary_items", 1, 10000},
+        {"analysis.max_depth", 1, 1000},
+    };
+    return rules;
+}
+
+std::string joined(const std::vector<std::string>& items) {
+    std::string out;
+    for (const std::string& item : items) out += (out.empty() ? "" : ", ") + item;
+    return out;
+}
+
+bool isColourText(const std::string& v) {
+    if ((v.size() != 7 && v.size() != 9) || v[0] != '#') return false;
+    return std::all_of(v.begin() + 1, v.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+}
+
+// The whole text as a number (no blanks, no trailing characters).
+bool wholeInteger(const std::string& text, long long& out) {
+    const char* end = text.data() + text.size();
+    auto r = std::from_chars(text.data(), end, out);
+    return r.ec == std::errc() && r.ptr == end && !text.empty();
+}
+
+bool wholeDouble(const std::string& text, double& out) {
+    const char* end = text.data() + text.size();
+    auto r = std::from_chars(text.data(), end, out);
+    return r.ec == std::errc() && r.ptr == end && !text.empty() && std::isfinite(out);
+}
+
+}  // namespace
+
+std::string canonicalSettingKey(const std::string& key) {
+    std::string out;
+    for (const std::string& part : keyParts(key)) out += (out.empty() ? "" : ".") + part;
+    return out;
+}
+
+bool Settings::setValue(const std::string& key, const std::string& value, std::string* error) {
+    const std::vector<std::string> parts = keyParts(key);
     if (parts.empty()) {
         setError(error, "empty key");
         return false;
@@ -441,35 +700,65 @@ bool Settings::setValue(const std::string& key, const std::string& value, std::s
         return false;
     }
 
+    const std::string name = canonicalSettingKey(key);
+    const ValueRule* rule = nullptr;
+    for (const ValueRule& r : valueRules())
+        if (name == r.key) rule = &r;
+    auto refuse = [&](const std::string& takes) {
+        setError(error, "bad value '" + value + "' for " + name + ": it takes " + takes);
+        return false;
+    };
+    auto range = [&](bool whole) {
+        return std::string(whole ? "a whole number" : "a number") + " from " + formatNumber(rule->min, 2) + " to " +
+               formatNumber(rule->max, 2);
+    };
+
     json& current = *it;
-    if (current.is_boolean()) {
-        current = isTrueWord(value);
+    if (current.is_object()) {
+        setError(error, "'" + name + "' is a section; name one of its settings (run --settings to list them)");
+        return false;
+    } else if (current.is_boolean()) {
+        if (value != "true" && value != "false") return refuse("true or false");
+        current = value == "true";
     } else if (current.is_number_integer()) {
-        try {
-            current = std::stoi(value);
-        } catch (const std::logic_error&) {
-            setError(error, "bad value: stoi");
-            return false;
+        long long number = 0;
+        const bool ok = wholeInteger(value, number);
+        if (rule && rule->min < rule->max) {
+            if (!ok || number < rule->min || number > rule->max) return refuse(range(true));
+        } else if (!ok || number < std::numeric_limits<int32_t>::min() ||
+                   number > std::numeric_limits<int32_t>::max()) {
+            return refuse("a whole number");
         }
+        current = static_cast<int32_t>(number);
     } else if (current.is_number_float()) {
         double number = 0;
-        if (!parseDouble(value, number) || !std::isfinite(number)) {
-            setError(error, "bad value: stod");
-            return false;
+        const bool ok = wholeDouble(value, number);
+        if (rule && rule->min < rule->max) {
+            if (!ok || number < rule->min || number > rule->max) return refuse(range(false));
+        } else if (!ok) {
+            return refuse("a number");
         }
         current = number;
     } else if (current.is_array()) {
         if (!value.empty() && value[0] == '[') {
+            json parsed;
             try {
-                current = json::parse(value);
+                parsed = json::parse(value);
             } catch (const json::exception& e) {
-                setError(error, std::string("bad value: ") + e.what());
-                return false;
+                return refuse("a JSON list of texts or texts separated by commas (" + parserMessage(e) + ")");
             }
+            if (!parsed.is_array() ||
+                !std::all_of(parsed.begin(), parsed.end(), [](const json& v) { return v.is_string(); }))
+                return refuse("a JSON list of texts or texts separated by commas");
+            current = std::move(parsed);
         } else {
             current = splitList(value);
         }
     } else {
+        if (rule && !rule->choices.empty() &&
+            std::find(rule->choices.begin(), rule->choices.end(), value) == rule->choices.end())
+            return refuse("one of " + joined(rule->choices));
+        if (rule && rule->colour && !isColourText(value)) return refuse("a colour such as #ffcc00");
         current = value;
     }
 

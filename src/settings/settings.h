@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <utility>
@@ -62,7 +63,13 @@ struct Settings {
 
     // Reads settingsPath(). On false (no file, not valid JSON) nothing changed.
     bool load(std::string* error = nullptr);
-    // Replaces the file atomically; on false the old file is left as it was.
+    // The same, telling a missing file (the defaults, as meant) from a damaged
+    // one; `problem` then says what is wrong with it ("is not valid JSON:
+    // ... at line 1, column 18", "cannot be read: not a regular file").
+    enum class FileState { loaded, missing, damaged };
+    FileState loadFile(std::string* problem = nullptr);
+    // Replaces the file atomically, under the settings lock; on false the old
+    // file is left as it was.
     bool save(std::string* error = nullptr) const;
 
     nlohmann::json toJson() const;
@@ -72,7 +79,9 @@ struct Settings {
     // (key, value text) pairs ordered by full dotted key, e.g. ("ai.model", "").
     std::vector<std::pair<std::string, std::string>> flat() const;
 
-    // The `--set` editor: the value text is converted to the key's type.
+    // The `--set` editor: the value text is converted to the key's type,
+    // strictly ("true" or "false", whole numbers within the key's range, one
+    // of the key's choices), else an error naming the key and what it takes.
     // Does not save. On false nothing changed.
     bool setValue(const std::string& key, const std::string& value, std::string* error = nullptr);
 
@@ -85,6 +94,17 @@ struct ProviderPreset {
     std::string base_url;
     std::string help;
 };
+
+// The dotted form of a key as setValue reads it: "ai/model" and "ai..model" are "ai.model".
+std::string canonicalSettingKey(const std::string& key);
+
+// Reads the settings file, applies `change` and writes the file back, with the
+// settings lock held throughout, so two programs changing different keys at
+// once lose neither change. A file that exists but cannot be read or parsed is
+// left alone (writing would lose what it holds): false, with `error` naming
+// the file and what is wrong with it. `change` returning false (with its own
+// error) also leaves the file alone.
+bool updateSettings(const std::function<bool(Settings&, std::string*)>& change, std::string* error = nullptr);
 
 const std::vector<ProviderPreset>& providerPresets();
 // Sets ai.provider and ai.base_url from the preset `id`; an unknown id changes nothing.

@@ -376,6 +376,8 @@ TEST(Erc, DanglingGridFindsTheSameEndsAsComparingEveryWire) {
         if (i % 7 == 0) b = {a.x + 1e7, a.y + 1e7};
         d.wire(a, b, -1, false, i % 2);
     }
+    // Both sides 2^32 cells long: the cell count's product wraps to 0 in 64 bits.
+    d.wire({0, 0}, {42949672945, 42949672945}, -1, false, 0);
     auto interior = [](Point p, Point a, Point b) {
         const double dx = b.x - a.x, dy = b.y - a.y, l2 = dx * dx + dy * dy;
         const double t = ((p.x - a.x) * dx + (p.y - a.y) * dy) / l2;

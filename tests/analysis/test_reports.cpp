@@ -106,7 +106,7 @@ TEST(Reports, CommandsMatchReviewedTexts) {
                                        {"--json", "json_sample.json"}}) {
         const std::string expected = nltest::slurp(std::string(NETLOOM_SOURCE_DIR) + "/tests/golden/" + file);
         ASSERT_FALSE(expected.empty()) << file;
-        auto r = nltest::runNetloom({option, "sample", "ignored"});
+        auto r = nltest::runNetloom({option, "sample"});
         EXPECT_EQ(r.status, 0) << option;
         EXPECT_EQ(r.out + "|" + r.err, expected + "|") << option;
     }
@@ -114,5 +114,5 @@ TEST(Reports, CommandsMatchReviewedTexts) {
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.out + "|" + missing.err,
               "|"
-              "Error: Cannot read file: /nonexistent/x.kicad_sch\n");
+              "Error: Cannot read file: /nonexistent/x.kicad_sch (No such file or directory)\n");
 }

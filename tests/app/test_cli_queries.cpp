@@ -16,13 +16,16 @@ TEST(QueryCommands, WholeOutputsAndStatuses) {
     };
     const std::string neither = "' is neither a component, a pin (REF.PIN) nor a net name\n";
     const Case cases[] = {
-        {{"--summary", "sample", "extra"}, 0, "@summary_sample.txt", ""},
+        {{"--summary", "sample"}, 0, "@summary_sample.txt", ""},
         {{"--summary", "--sample"}, 0, "@summary_sample.txt", ""},
-        {{"--summary", "/nonexistent/x.kicad_sch"}, 1, "", "Error: Cannot read file: /nonexistent/x.kicad_sch\n"},
+        {{"--summary", "/nonexistent/x.kicad_sch"},
+         1,
+         "",
+         "Error: Cannot read file: /nonexistent/x.kicad_sch (No such file or directory)\n"},
         {{"--component", "sample", "R1"}, 0, "@component_sample_R1.txt", ""},
         {{"--component", "sample", "u1"}, 0, "@component_sample_U1.txt", ""},
         {{"--component", "sample", "#pwr01"}, 0, "@component_sample_PWR01.txt", ""},
-        {{"--component", "sample", "R1.1"}, 1, "", "No component 'R1.1'\n"},
+        {{"--component", "sample", "R1.1"}, 1, "", "Error: No component 'R1.1'\n"},
         {{"--net", "sample", "GND"}, 0, "@net_sample_GND.txt", ""},
         {{"--net", "sample", "U1"}, 0, "@net_sample_U1.txt", ""},
         {{"--net", "sample", "net:gnd"}, 1, "", "Error: net 'gnd' not found\n"},
@@ -35,7 +38,9 @@ TEST(QueryCommands, WholeOutputsAndStatuses) {
          1,
          "No path from C2.1 to R3.1 through passive components (max depth 14)\n",
          ""},
-        {{"--trace", "sample", "C2", "X9"}, 1, "To: 'X9" + neither, ""},
+        // An end that names nothing is a mistake in the command, told apart from "no path".
+        {{"--trace", "sample", "C2", "X9"}, 1, "", "Error: 'X9" + neither},
+        {{"--trace", "sample", "Q7", "C2"}, 1, "", "Error: 'Q7" + neither},
     };
     for (const Case& c : cases) {
         const auto r = nltest::runNetloom(c.args);
@@ -59,7 +64,7 @@ TEST(QueryCommands, DiffReportsAndStatuses) {
     replace("(property \"Value\" \"VCC\" (at ", "(property \"Value\" \"+5V\" (at ");
     const std::string edited = testing::TempDir() + "netloom_diff_edited.kicad_sch";
     std::ofstream(edited, std::ios::binary) << text;
-    const std::string missing = "Error: Cannot read file: /nonexistent/x.kicad_sch\n";
+    const std::string missing = "Error: Cannot read file: /nonexistent/x.kicad_sch (No such file or directory)\n";
 
     auto r = nltest::runNetloom({"--diff", "sample", edited});
     EXPECT_EQ(r.status, 1);

@@ -149,7 +149,7 @@ TEST(DrawingCommands, CommandLineRunsAndRefusals) {
               "Error: --width takes a whole number of pixels from 100 to 20000, not '20001'\n"},
              {{"--svg", "sample", tmp / "x.svg", "--sheet", "/gone/"},
               "Error: No sheet '/gone/' in the design. Its sheets:\n  0  /  (555_blinker.kicad_sch)\n"},
-             {{"--svg", "sample", nowhere}, "Cannot write " + nowhere + "\n"},
+             {{"--svg", "sample", nowhere}, "Error: cannot write " + nowhere + ": No such file or directory\n"},
          }) {
         r = runNetloom(f.args);
         EXPECT_EQ(r.status, 1) << f.args[4];

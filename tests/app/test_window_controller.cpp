@@ -80,7 +80,9 @@ TEST(WindowStart, ArgumentsChooseWhatOpens) {
         {{"netloom", "--sample"}, true, demo},
         {{"netloom", "--gui", "sample"}, false, "Open a schematic to begin."},
         {{"netloom", "-x"}, false, "Open a schematic to begin."},
-        {{"netloom", missing}, false, "Could not open " + missing + ": Cannot read file: " + missing},
+        {{"netloom", missing},
+         false,
+         "Could not open " + missing + ": Cannot read file: " + missing + " (No such file or directory)"},
     };
     for (const Case& k : cases) {
         Window w;
@@ -441,7 +443,8 @@ TEST(WindowFiles, OpenRecentDropAndExports) {
     w.shell.file_answers = {dir.file("missing.sch")};
     w.c->command(WindowCommand::Open);
     EXPECT_EQ(w.shell.file_requests.back().filters[0].second, "*.kicad_sch;*.sch");
-    EXPECT_EQ(w.shell.messages.back().text, "Could not open file:\nCannot read file: " + dir.file("missing.sch"));
+    EXPECT_EQ(w.shell.messages.back().text,
+              "Could not open file:\nCannot read file: " + dir.file("missing.sch") + " (No such file or directory)");
     EXPECT_FALSE(w.c->hasSchematic());
 
     const std::string relative = fs::relative(design).string();

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 
 #include "assistant/ai_chat.h"
@@ -170,13 +171,14 @@ TEST(AiChat, ToolCallBlockMatching) {
 
 TEST(AiChat, RoundLimitAndFailuresKeepTheConversation) {
     AiSettings ai = settings();
-    for (int limit : {3, 0}) {
+    for (int limit : {3, 0, 100000}) {
         ai.max_tool_rounds = limit;
         Fake f;
-        for (int i = 0; i < 20; ++i) f.script.push_back(toolCalls(json::array({call("a", "list_nets", "{}")})));
+        for (int i = 0; i < 60; ++i) f.script.push_back(toolCalls(json::array({call("a", "list_nets", "{}")})));
         ChatResult r = f.send(ai);
-        EXPECT_EQ(r.error, "Stopped after " + std::to_string(limit) + " tool-call rounds without a final answer.");
-        EXPECT_EQ(f.requests.size(), limit > 0 ? 3u : 1u);
+        const int used = std::min(limit, kMaxToolRounds);  // a hand-edited file cannot lift the bound
+        EXPECT_EQ(r.error, "Stopped after " + std::to_string(used) + " tool-call rounds without a final answer.");
+        EXPECT_EQ(f.requests.size(), static_cast<size_t>(std::max(used, 1)));
         EXPECT_EQ(f.events.back().kind, "error");
         EXPECT_EQ(f.conv.size(), 2u + 2u * f.requests.size());  // completed exchanges stay
     }
@@ -195,4 +197,66 @@ TEST(AiChat, RoundLimitAndFailuresKeepTheConversation) {
     EXPECT_EQ(g.send(ai).error, "No AI provider configured. Open Settings and pick a provider.");
     EXPECT_TRUE(g.conv.empty());
     EXPECT_TRUE(g.requests.empty());
+}
+
+TEST(AiChat, BoundedAgainstAnyServer) {
+    // Thousands of calls in one reply: the first 32 run, the rest are dropped
+    // from the conversation too, and the user is told.
+    json many = json::array();
+    for (int i = 0; i < 5000; ++i) many.push_back(call("c" + std::to_string(i), "list_nets", "{}"));
+    Fake f({toolCalls(many), text("ok")});
+    ASSERT_TRUE(f.send(settings()).ok);
+    EXPECT_EQ(std::count(f.ran.begin(), f.ran.end(), '('), 32);
+    ASSERT_EQ(f.events[0].kind, "notice");
+    EXPECT_EQ(f.events[0].text, "The model asked for 5000 tool calls at once; only the first 32 were run.");
+    const json& sent = f.requests[1].parsed["messages"];
+    EXPECT_EQ(sent[2]["tool_calls"].size(), 32u);
+    EXPECT_EQ(sent.size(), 3u + 32u);
+
+    // A result too large to send back is replaced by a note to the model.
+    Fake g({toolCalls(json::array({call("a", "huge", "{}")})), text("ok")});
+    ChatBackend b = g.backend();
+    b.run_tool = [](ToolContext&, const std::string&, const std::string&) {
+        return json{{"items", std::string(kMaxToolResultBytes, 'x')}};
+    };
+    ToolContext context;
+    AiSettings ai = settings();
+    ASSERT_TRUE(AiChat(ai, context, b).send(g.conv, "q", [&](const ChatEvent& e) { g.events.push_back(e); }).ok);
+    const std::string note = g.requests[1].parsed["messages"][3]["content"];
+    EXPECT_EQ(note.rfind(R"({"error":"The result of huge was 262156 bytes, more than the 262144)", 0), 0u) << note;
+
+    // A conversation that outgrew every request size ends the turn.
+    Fake h;
+    h.conv = {{"system", std::string(kMaxRequestBytes, 's'), "", "", nullptr}};
+    EXPECT_EQ(h.send(ai).error.rfind("The conversation has grown to 8 MB, more than the 8 MB a request may hold", 0),
+              0u);
+    EXPECT_TRUE(h.requests.empty());
+
+    // A time-out of nothing (a hand-edited file) still bounds the wait.
+    ai.timeout_sec = 0;
+    Fake k;
+    k.send(ai);
+    EXPECT_EQ(k.requests.at(0).timeout, 1);
+}
+
+TEST(AiChat, ServerTextsReachTheUserWithoutEscapes) {
+    const std::string evil = "\x1b]0;pwned\x07\x1b[2JHi\x1b[31m!\x1b[0m\r\x08";
+    Fake f({toolCalls(json::array({call("a", "list\x1b[8mnets", "{}")})), text(evil + "\nline two")});
+    ASSERT_TRUE(f.send(settings()).ok);
+    EXPECT_EQ(f.events[0].tool, "listnets");
+    EXPECT_EQ(f.events[f.events.size() - 2].text, "Hi!\nline two");
+    EXPECT_EQ(f.conv.back().content, evil + "\nline two");  // the model's own words stay as they were
+
+    // Error bodies: long ones are shortened, escapes removed.
+    const std::string longBody = "\x1b[5m" + std::string(3000, 'e');
+    for (const HttpResponse& response :
+         {HttpResponse{502, longBody, ""}, HttpResponse{401, json{{"error", longBody}}.dump(), ""},
+          HttpResponse{0, "", "timed out\x1b[K"}}) {
+        Fake g({response});
+        const std::string error = g.send(settings()).error;
+        EXPECT_EQ(error.find('\x1b'), std::string::npos) << error;
+        EXPECT_LT(error.size(), 600u) << error;
+    }
+    Fake g({HttpResponse{200, "{\"choices\": []," + std::string(5000, ' ') + "}", ""}});
+    EXPECT_LT(g.send(settings()).error.size(), 400u);
 }

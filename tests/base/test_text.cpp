@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <vector>
+
 #include "base/text.h"
 
 using namespace nl;
@@ -65,4 +68,49 @@ TEST(Text, NaturalOrder) {
         EXPECT_GT(compareNatural(b, a), 0) << b << " > " << a;
     }
     for (const char* same : {"", "R10", "AB12cd"}) EXPECT_EQ(compareNatural(same, same), 0) << same;
+}
+
+TEST(Text, Utf8AndTerminalSafety) {
+    char32_t c = 0;
+    // bytes, decoded length (0: not one sequence), code point
+    const std::vector<std::tuple<std::string, size_t, char32_t>> cases = {
+        {"A", 1, 'A'},
+        {"\xC3\xA9", 2, 0xE9},
+        {"\xE2\x82\xAC", 3, 0x20AC},
+        {"\xF0\x9F\x98\x80", 4, 0x1F600},
+        {"\xC0\xAF", 0, 0},
+        {"\xE0\x80\xAF", 0, 0},
+        {"\xED\xA0\x80", 0, 0},
+        {"\xF4\x90\x80\x80", 0, 0},
+        {"\xE2\x82", 0, 0},
+        {"\x80", 0, 0},
+        {"\xFF", 0, 0},
+    };
+    for (const auto& [bytes, length, code] : cases) {
+        EXPECT_EQ(decodeUtf8(bytes, 0, c), length) << bytes;
+        if (length) {
+            EXPECT_EQ(c, code);
+        }
+    }
+    // what a server might send, what a terminal may be shown
+    const std::vector<std::pair<std::string, std::string>> shown = {
+        {"plain\ttext\nnext line", "plain\ttext\nnext line"},
+        {"\x1b[31mred\x1b[0m and \x1b[2J\x1b[Hclear", "red and clear"},
+        {"title\x1b]0;owned\x07 here \x1b]8;;http://x\x1b\\link", "title here link"},
+        {"bell\x07 back\x08 cr\r del\x7f", "bell back cr del"},
+        {"c1 \xC2\x9B"
+         "31m csi",
+         "c1  csi"},
+        {"bad \xff\xfe bytes", "bad \xEF\xBF\xBD\xEF\xBF\xBD bytes"},
+        {"cut \x1b[", "cut "},
+        {"caf\xC3\xA9 \xE2\x82\xAC", "caf\xC3\xA9 \xE2\x82\xAC"},
+    };
+    for (const auto& [in, out] : shown) EXPECT_EQ(printableText(in), out) << in;
+
+    EXPECT_EQ(shortened("abc", 3), "abc");
+    EXPECT_EQ(shortened("abcdef", 3), "abc... (6 bytes in all)");
+    EXPECT_EQ(shortened("ab\xE2\x82\xAC", 3), "ab... (5 bytes in all)");  // never half a character
+    EXPECT_EQ(lineAndColumn("ab\ncd\n", 0), "line 1, column 1");
+    EXPECT_EQ(lineAndColumn("ab\ncd\n", 4), "line 2, column 2");
+    EXPECT_EQ(lineAndColumn("ab", 99), "line 1, column 3");
 }

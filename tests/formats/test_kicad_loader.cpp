@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -6,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <numbers>
+#include <random>
 #include <tuple>
 
 #include "formats/kicad_loader.h"
@@ -350,14 +352,19 @@ TEST(KicadLoader, HostileHierarchiesEndWithWarnings) {
     ASSERT_TRUE(s);
     EXPECT_TRUE(s->sheets.size() == 2u && s->sheet_symbols.size() == 2u && s->sheet_symbols[1].child == -1);
 
-    for (int i = 0; i < 14; ++i)
+    for (int i = 0; i < 70; ++i)
         t.write("l" + std::to_string(i) + ".kicad_sch",
                 "(kicad_sch (sheet (at 0 0) (size 1 1) (uuid \"u\") (property \"Sheetfile\" \"l" +
                     std::to_string(i + 1) + ".kicad_sch\" (at 0 0 0))))");
-    s = openSchematicFile((t.dir / "l0.kicad_sch").string(), &error);
+    s = openSchematicFile((t.dir / "l4.kicad_sch").string(), &error);
     ASSERT_TRUE(s);
-    EXPECT_TRUE(s->sheets.size() == 13u && s->warnings.empty());  // the root and twelve levels below it
-    EXPECT_TRUE(s->sheet_symbols.size() == 13u && s->sheet_symbols.back().child == -1);
+    EXPECT_EQ(s->sheets.size(), 65u);  // the root and 64 levels below it, then a warning
+    EXPECT_TRUE(s->sheet_symbols.size() == 65u && s->sheet_symbols.back().child == -1);
+    EXPECT_EQ(s->warnings, std::vector<std::string>{
+                               "Sheet file 'l69.kicad_sch' not loaded: the hierarchy is deeper than 64 levels"});
+    s = openSchematicFile((t.dir / "l40.kicad_sch").string(), &error);
+    ASSERT_TRUE(s);
+    EXPECT_TRUE(s->sheets.size() == 30u && s->warnings.size() == 1u);  // l69 names a file that is not there
 
     // A broken sub-sheet is a warning; the root still opens.
     t.write("r.kicad_sch", R"((kicad_sch (sheet (at 0 0) (size 1 1) (uuid "z")
@@ -368,10 +375,68 @@ TEST(KicadLoader, HostileHierarchiesEndWithWarnings) {
     s = openSchematicFile((t.dir / "r.kicad_sch").string(), &error);
     ASSERT_TRUE(s);
     ASSERT_EQ(s->warnings.size(), 2u);
-    EXPECT_EQ(s->warnings[0], "Sheet '" + (t.dir / "bad.kicad_sch").string() + "': unbalanced parenthesis");
+    EXPECT_EQ(s->warnings[0],
+              "Sheet '" + (t.dir / "bad.kicad_sch").string() + "': unbalanced parenthesis at line 1, column 51");
     EXPECT_EQ(s->warnings[1], "Sheet '" + (t.dir / "notkicad.kicad_sch").string() + "' is not a kicad_sch file");
     EXPECT_EQ(s->sheets.size(), 3u);
     EXPECT_TRUE(s->junctions.empty());  // nothing of a sheet that breaks further on
+}
+
+TEST(KicadLoader, SubSheetPathsAndUnreadableFiles) {
+    TempDir t;
+    std::filesystem::create_directories(t.dir / "lib");
+    t.write("lib/shared.kicad_sch", "(kicad_sch (label \"SHARED\" (at 0 0 0)))");
+    std::filesystem::create_directories(t.dir / "folder.kicad_sch");
+    mkfifo((t.dir / "pipe.kicad_sch").c_str(), 0600);
+    const std::string absolute = (t.dir / "lib" / "shared.kicad_sch").string();
+    t.write("root.kicad_sch",
+            "(kicad_sch (uuid \"r\") (sheet (at 0 0) (size 1 1) (uuid \"a\") (property \"Sheetfile\" \"" + absolute +
+                "\" (at 0 0 0)))\n"
+                "(sheet (at 0 0) (size 1 1) (uuid \"b\") (property \"Sheetfile\" \"folder.kicad_sch\"))\n"
+                "(sheet (at 0 0) (size 1 1) (uuid \"c\") (property \"Sheetfile\" \"pipe.kicad_sch\")))");
+    // However the root is named, an absolute sub-sheet name is found; files
+    // that are not regular are refused with the reason, never read.
+    const std::filesystem::path cwd = std::filesystem::current_path();
+    std::filesystem::current_path(t.dir);
+    for (const std::string& root :
+         {std::string("root.kicad_sch"), std::string("./root.kicad_sch"), (t.dir / "root.kicad_sch").string()}) {
+        std::string error;
+        auto s = openSchematicFile(root, &error);
+        ASSERT_TRUE(s) << error;
+        ASSERT_EQ(s->sheets.size(), 2u) << root;
+        EXPECT_EQ(s->labels.size(), 1u);
+        EXPECT_EQ(s->warnings,
+                  (std::vector<std::string>{"Sheet file 'folder.kicad_sch' cannot be read: is a folder",
+                                            "Sheet file 'pipe.kicad_sch' cannot be read: not a regular file"}));
+    }
+    std::filesystem::current_path(cwd);
+}
+
+TEST(KicadLoader, UnescapingIsLinearAndMatchesRepeatedReplacement) {
+    // The definition: for each token in turn, replace its first occurrence until none is left.
+    auto reference = [](std::string s) {
+        for (const auto& [token, ch] : std::vector<std::pair<std::string, char>>{{"{slash}", '/'},
+                                                                                 {"{colon}", ':'},
+                                                                                 {"{dblquote}", '"'},
+                                                                                 {"{bslash}", '\\'},
+                                                                                 {"{space}", ' '},
+                                                                                 {"{lbrace}", '{'},
+                                                                                 {"{rbrace}", '}'}})
+            for (size_t at; (at = s.find(token)) != std::string::npos;) s.replace(at, token.size(), 1, ch);
+        return s;
+    };
+    // Random texts made of token pieces, so that replacements complete further tokens.
+    const char* pieces[] = {"{", "}", "lbrace", "rbrace", "{slash}", "slash}", "{lbrace}", "{rbrace}", "x", "{space"};
+    std::minstd_rand rng(7);
+    for (int round = 0; round < 3000; ++round) {
+        std::string text;
+        for (int k = rng() % 12; k > 0; --k) text += pieces[rng() % std::size(pieces)];
+        ASSERT_EQ(unescapeKicadText(text), reference(text)) << text;
+    }
+    // Three megabytes of escapes decode in one pass.
+    std::string many;
+    for (int i = 0; i < 400000; ++i) many += "{slash}";
+    EXPECT_EQ(unescapeKicadText(many), std::string(400000, '/'));
 }
 
 TEST(KicadLoader, LabelsTextsAndUnescaping) {
@@ -407,7 +472,7 @@ TEST(KicadLoader, LabelsTextsAndUnescaping) {
 TEST(KicadLoader, DamagedNumbersAndBytesNeverBreakLoading) {
     std::string error;
     std::string body = std::string(kDualLib) + R"(
-  (symbol (lib_id "Amp:Dual") (at nan 1e300 inf) (unit 1e30) (uuid "n")
+  (symbol (lib_id "Amp:Dual") (at nan 100 inf) (unit 1e30) (uuid "n")
     (property "Reference" "U@FF@" (at nan nan nan)))
   (wire (pts (xy nan 0) (xy 1e300 -1e300)))
   (label "@C3@" (at abc def))
@@ -417,8 +482,10 @@ TEST(KicadLoader, DamagedNumbersAndBytesNeverBreakLoading) {
     auto s = load(body, &error);
     ASSERT_TRUE(s) << error;
     ASSERT_EQ(s->components.size(), 2u);
-    EXPECT_TRUE(s->components[0].position.x == 0 && s->components[0].position.y == 1e300);  // unreadable: default
-    EXPECT_TRUE(s->components[0].reference == "U\xff\xfe" && s->labels[0].text == "\xc3" && s->wires[0].a.x == 0);
+    EXPECT_TRUE(s->components[0].position.x == 0 && s->components[0].position.y == 100);  // unreadable: default
+    EXPECT_TRUE(s->components[0].reference == "U\xff\xfe" && s->labels[0].text == "\xc3");
+    EXPECT_TRUE(s->wires.empty());  // it reaches 1e300: left out, with a warning
+    EXPECT_EQ(s->warnings.back().rfind("1 item lies more than a kilometre", 0), 0u);
     // An absurd unit selects only the common items.
     EXPECT_TRUE(s->components[0].pins.size() == 2u && s->components[1].pins.size() == 2u);
 }
@@ -450,7 +517,8 @@ TEST(KicadLoader, SmallReaders) {
     ctx.schematic = &s;
     loadKicadSheet(ctx, "junk", "a.kicad_sch", 0);
     loadKicadSheet(ctx, "(kicad_sch (paper \"A3\") (junction (at 1 2)))", "b.kicad_sch", 0);
-    EXPECT_EQ(s.warnings, std::vector<std::string>{"Sheet 'a.kicad_sch': expected a list at top level"});
+    EXPECT_EQ(s.warnings,
+              std::vector<std::string>{"Sheet 'a.kicad_sch': expected a list at top level at line 1, column 1"});
     EXPECT_EQ(s.sheets[0].paper, "A3");
     EXPECT_EQ(s.junctions.size(), 1u);
 

@@ -10,11 +10,24 @@ using namespace nl;
 
 namespace {
 
+// The message without the position that follows it.
 std::string failureOf(const std::string& text) {
     try {
         parseSExpr(text);
     } catch (const std::runtime_error& e) {
-        return e.what();
+        const std::string what = e.what();
+        return what.substr(0, what.find(" at line "));
+    }
+    return "";
+}
+
+std::string positionOf(const std::string& text) {
+    try {
+        parseSExpr(text);
+    } catch (const std::runtime_error& e) {
+        const std::string what = e.what();
+        const size_t at = what.find(" at line ");
+        return at == std::string::npos ? "" : what.substr(at + 4);
     }
     return "";
 }
@@ -110,9 +123,19 @@ std::string written(SExpr e) {
     return out + ")";
 }
 
+// Whole messages, positions included: the outline must fail exactly as the full parse does.
 std::string outlineFailureOf(const std::string& text) {
     try {
         outlineSExpr(nullptr, text);
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+    return "";
+}
+
+std::string fullFailureOf(const std::string& text) {
+    try {
+        parseSExpr(text);
     } catch (const std::runtime_error& e) {
         return e.what();
     }
@@ -149,7 +172,7 @@ TEST(SExprOutline, AgreesWithTheFullParse) {
             texts.push_back("(r (s \"" + std::string(at, 'a') + escaped + "b)c\" (t)) (u \"" + std::string(at, ' ') +
                             "\\\"\"(v) w)");
     for (const std::string& text : texts) {
-        ASSERT_EQ(outlineFailureOf(text), failureOf(text)) << text;
+        ASSERT_EQ(outlineFailureOf(text), fullFailureOf(text)) << text;
         if (!failureOf(text).empty()) continue;
         const SExprTree full = parseSExpr(text);
         const SExprOutline outline = outlineSExpr(nullptr, text);
@@ -176,4 +199,13 @@ TEST(SExprOutline, HoldsHeadsOnlyAndFindsLikeFind) {
     EXPECT_FALSE(outline.parseFirst("k").root());  // child 0 is never searched
     EXPECT_FALSE(outline.parseFirst("zzz").root());
     EXPECT_FALSE(outline.parse(2).root());  // an atom has no tree of its own
+}
+
+TEST(SExprParse, ByteOrderMarkAndFailurePositions) {
+    SExprTree t = parseSExpr("\xEF\xBB\xBF\n  (kicad_sch (version 1))");
+    EXPECT_EQ(t.root().head(), "kicad_sch");
+    EXPECT_EQ(failureOf("\xEF\xBB\xBF"), "unexpected end of file");
+    EXPECT_EQ(positionOf("(a\n  (b)\n"), "line 3, column 1");  // the end: something was left open
+    EXPECT_EQ(positionOf("\n\n  word"), "line 3, column 3");
+    EXPECT_EQ(positionOf(std::string(3000, '(')), "line 1, column 2002");
 }

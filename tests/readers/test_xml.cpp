@@ -11,11 +11,24 @@ using namespace nl;
 
 namespace {
 
+// The message without the position that follows it.
 std::string failureOf(const std::string& text) {
     try {
         parseXml(text);
     } catch (const std::runtime_error& e) {
-        return e.what();
+        const std::string what = e.what();
+        return what.substr(0, what.find(" at line "));
+    }
+    return "";
+}
+
+std::string positionOf(const std::string& text) {
+    try {
+        parseXml(text);
+    } catch (const std::runtime_error& e) {
+        const std::string what = e.what();
+        const size_t at = what.find(" at line ");
+        return at == std::string::npos ? "" : what.substr(at + 4);
     }
     return "";
 }
@@ -118,4 +131,12 @@ TEST(XmlFailures, EveryMessageAndNestingLimit) {
         {nested(350000).substr(0, 3 * 350000), "XML nesting too deep"},
     };
     for (const auto& [text, message] : cases) EXPECT_EQ(failureOf(text), message) << text.substr(0, 40);
+}
+
+TEST(XmlParse, ByteOrderMarkAndFailurePositions) {
+    XmlDocument d = parseXml("\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<eagle version=\"9\"/>");
+    EXPECT_EQ(d.root().name(), "eagle");
+    EXPECT_EQ(positionOf("<a>\n  <b c=1/>\n</a>"), "line 2, column 8");
+    EXPECT_EQ(positionOf("\n\njunk<a/>"), "line 3, column 1");
+    EXPECT_EQ(positionOf("<a>\n<b>\n"), "line 3, column 1");
 }

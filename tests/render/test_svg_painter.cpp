@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <regex>
 
 #include "fixtures/run_netloom.h"
@@ -114,6 +116,30 @@ TEST(Svg, StyledRunsBecomeTspansOfOneSearchableLine) {
     EXPECT_EQ(svg.find("used:\n"), std::string::npos);
 }
 
+TEST(Svg, TextsAndNumbersStayWellFormed) {
+    // Whatever bytes a design holds, the document stays XML: what XML cannot
+    // hold becomes U+FFFD, and a number that is not finite is written as 0.
+    SvgPainter p(1, {0, 0});
+    const std::string r = "\xEF\xBF\xBD";
+    const std::pair<std::string, std::string> texts[] = {
+        {"a\x01"
+         "b\x1b[31m",
+         "a" + r + "b" + r + "[31m"},
+        {"tab\tline\nend", "tab\tline\nend"},
+        {"bad \xff\xc3", "bad " + r + r},
+        {"\xEF\xBF\xBE \xED\xA0\x80 caf\xC3\xA9", r + " " + r + r + r + " caf\xC3\xA9"},
+    };
+    for (const auto& [text, shown] : texts) {
+        SvgPainter q(1, {0, 0});
+        q.drawText(text, {0, 0}, 1, 0, -1, 1, false, {0, 0, 0, 1});
+        const std::string& body = q.body();
+        EXPECT_EQ(body.substr(body.find('>') + 1, body.rfind("</") - body.find('>') - 1), shown);
+    }
+    p.setPen({0, 0, 0, 1}, 1);
+    p.drawLine({std::numeric_limits<double>::infinity(), 0}, {0, std::nan("")});
+    EXPECT_EQ(p.body().substr(0, 33), "<line x1=\"0\" y1=\"0\" x2=\"0\" y2=\"0\"");
+}
+
 TEST(Svg, CommandWritesTheRootSheet) {
     const std::string path = ::testing::TempDir() + "netloom_svg_cmd.svg";
     const std::string settings = ::testing::TempDir() + "netloom_svg_settings.json";
@@ -126,17 +152,18 @@ TEST(Svg, CommandWritesTheRootSheet) {
     EXPECT_NE(svg.find(" width=\"2000\" "), std::string::npos);
     EXPECT_NE(svg.find("fill=\"#faf5e6\""), std::string::npos);    // the paper theme's background
     EXPECT_NE(svg.find("stroke=\"#e0d9bf\""), std::string::npos);  // its grid
-    // A broken settings file leaves the defaults in force, silently.
+    // A broken settings file leaves the defaults in force, with one warning.
     std::ofstream(settings) << "{\"theme\": ";
     r = nltest::runNetloom({"--svg", "--sample", path}, {"NETLOOM_SETTINGS=" + settings});
-    EXPECT_TRUE(r.status == 0 && r.err.empty());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err.rfind("Warning: the settings file " + settings + " is not valid JSON: ", 0), 0u) << r.err;
     EXPECT_NE(nltest::slurp(path).find("fill=\"#0c0e11\""), std::string::npos);
     std::remove(path.c_str());
     std::remove(settings.c_str());
 
     r = nltest::runNetloom({"--svg", "sample", "/nonexistent-dir/out.svg"});
     EXPECT_TRUE(r.status == 1 && r.out.empty());
-    EXPECT_EQ(r.err, "Cannot write /nonexistent-dir/out.svg\n");
+    EXPECT_EQ(r.err, "Error: cannot write /nonexistent-dir/out.svg: No such file or directory\n");
     r = nltest::runNetloom({"--svg", "/nonexistent-dir/in.kicad_sch", path});
     EXPECT_TRUE(r.status == 1 && r.err.rfind("Error: ", 0) == 0);
     EXPECT_EQ(nltest::runNetloom({"--svg", "sample"}).status, 1);  // too few arguments: usage

@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "fixtures/run_netloom.h"
 #include "settings/settings.h"
@@ -102,47 +106,76 @@ TEST_F(SettingsFile, DamagedFilesKeepDefaultsAndStayOnDisk) {
     write(json{{"recent", std::vector<std::string>(60000, std::string(80, 'p'))}}.dump());
     EXPECT_EQ(loaded(&error_).recent.size(), 60000u);
 
-    // A folder or an endless device where the file should be.
+    // A folder, an endless device or a pipe without a writer where the file
+    // should be: refused at once, never read (or waited on).
     fs::remove(path_);
     fs::create_directory(path_);
     EXPECT_EQ(loaded(&error_).theme, "dark");
-    EXPECT_EQ(error_, "no settings file yet");
-    setenv("NETLOOM_SETTINGS", "/dev/zero", 1);
-    EXPECT_EQ(loaded(&error_).theme, "dark");
-    EXPECT_EQ(error_.rfind("settings.json is not valid JSON: ", 0), 0u);
+    EXPECT_EQ(error_, "settings.json cannot be read: is a folder");
+    const std::string fifo = (dir_ / "pipe.json").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& device : {std::string("/dev/zero"), fifo}) {
+        setenv("NETLOOM_SETTINGS", device.c_str(), 1);
+        EXPECT_EQ(loaded(&error_).theme, "dark");
+        EXPECT_EQ(error_, "settings.json cannot be read: not a regular file");
+    }
 }
 
-TEST_F(SettingsFile, SetValueProvidersAndRecentFiles) {
+TEST_F(SettingsFile, SetValueIsStrictAndProvidersAndRecentFiles) {
     // key, value, then where the value ends up and how it reads back
     const std::vector<std::array<std::string, 4>> accepted = {
         {"ai/temperature", "0.5", "/ai/temperature", "0.5"},
-        {"ai..temperature", " 1e-1xyz", "/ai/temperature", "0.1"},
-        {"show_grid", "Yes", "/show_grid", "true"},
-        {"max_recent", "  -4", "/max_recent", "-4"},
+        {"ai..temperature", "1e-1", "/ai/temperature", "0.1"},
+        {"show_grid", "true", "/show_grid", "true"},
+        {"max_recent", "0", "/max_recent", "0"},
+        {"ai.timeout_sec", "600", "/ai/timeout_sec", "600"},
+        {"font_scale", "0.25", "/font_scale", "0.25"},
+        {"theme", "blueprint", "/theme", R"("blueprint")"},
+        {"highlight_color", "#00FF7f", "/highlight_color", R"("#00FF7f")"},
+        {"ai.provider", "my own server", "/ai/provider", R"("my own server")"},
         {"analysis.passthrough_prefixes", "R, C ,, Q", "/analysis/passthrough_prefixes", R"(["R","C","Q"])"},
         {"analysis.passthrough_prefixes", R"(["U", "X"])", "/analysis/passthrough_prefixes", R"(["U","X"])"},
-        {"detail_level", "full", "/detail_level", R"("standard")"},
-        {"ai", "whatever", "/ai/provider", R"("ollama")"},  // a whole section: accepted, nothing changes
+        {"ai.disabled_tools", "", "/ai/disabled_tools", "[]"},
     };
     Settings s;
     for (const auto& [key, value, where, expected] : accepted) {
         EXPECT_TRUE(s.setValue(key, value, &error_)) << key << ": " << error_;
         EXPECT_EQ(s.toJson()[json::json_pointer(where)].dump(), expected) << key << " = " << value;
     }
+    // Each refusal names the key and what it takes, and changes nothing.
     const json before = s.toJson();
     const std::vector<std::array<std::string, 3>> refused = {
-        {"ai.max_tokens", "99999999999", "bad value: stoi"},
-        {"glow", "nan", "bad value: stod"},
-        {"recent", "[1,", "bad value: [json.exception.parse_error"},
+        {"show_grid", "Yes", "bad value 'Yes' for show_grid: it takes true or false"},
+        {"show_grid", "1", "it takes true or false"},
+        {"ai.timeout_sec", "0", "bad value '0' for ai.timeout_sec: it takes a whole number from 1 to 600"},
+        {"ai.timeout_sec", "-5", "from 1 to 600"},
+        {"ai.timeout_sec", "601", "from 1 to 600"},
+        {"ai.max_tool_rounds", "51", "ai.max_tool_rounds: it takes a whole number from 1 to 50"},
+        {"ai.max_tokens", "0", "from 1 to 1000000"},
+        {"ai.max_tokens", "12abc", "a whole number"},
+        {"ai.max_tokens", " 12", "a whole number"},
+        {"ai.max_tokens", "1.5", "a whole number"},
+        {"max_recent", "-4", "from 0 to 100"},
+        {"font_scale", "4.01", "font_scale: it takes a number from 0.25 to 4"},
+        {"font_scale", "nan", "a number from 0.25 to 4"},
+        {"glow", "1e999", "a number from 0 to 50"},
+        {"theme", "Dark", "theme: it takes one of dark, light, blueprint, paper"},
+        {"detail_level", "full", "one of minimal, standard, verbose"},
+        {"ai.tools_mode", "", "one of auto, native, text"},
+        {"highlight_color", "yellow", "a colour such as #ffcc00"},
+        {"recent", "[1,", "a JSON list of texts or texts separated by commas (parse error at line 1"},
+        {"recent", "[1, 2]", "a JSON list of texts"},
+        {"ai", "whatever", "'ai' is a section"},
         {"./.", "x", "empty key"},
         {"colour", "red", "unknown setting 'colour' (run --settings to list them)"},
         {"ai.nothing.deeper", "x", "unknown setting section 'nothing'"},
     };
     for (const auto& [key, value, message] : refused) {
-        EXPECT_FALSE(s.setValue(key, value, &error_)) << key;
-        EXPECT_EQ(error_.substr(0, message.size()), message);
+        EXPECT_FALSE(s.setValue(key, value, &error_)) << key << " = " << value;
+        EXPECT_NE(error_.find(message), std::string::npos) << error_;
     }
     EXPECT_EQ(s.toJson(), before);
+    EXPECT_EQ(canonicalSettingKey("/ai//model/"), "ai.model");
 
     s.ai.base_url = "http://mine:1/v1";
     EXPECT_TRUE(s.setValue("ai.provider", "universal"));
@@ -170,7 +203,7 @@ TEST_F(SettingsFile, SaveRoundTripsAndReplacesAtomically) {
     EXPECT_EQ(error_, "");
     EXPECT_EQ(back.theme, "light");
     EXPECT_EQ(back.recent, (std::vector<std::string>{"/a/\xe4\xb8\xad.kicad_sch", "bad\xef\xbf\xbd"}));
-    EXPECT_EQ(filesInDir(), 2u);  // no temporary file left behind
+    EXPECT_EQ(filesInDir(), 3u);  // the file, its lock and the settings folder: no temporary file
 
     // A disk that fills up mid-write: the save fails and the old file survives.
     Settings huge;
@@ -186,14 +219,25 @@ TEST_F(SettingsFile, SaveRoundTripsAndReplacesAtomically) {
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_FALSE(saved);
-    EXPECT_EQ(error_, "cannot write " + path_);
+    EXPECT_EQ(error_, "cannot write " + path_ + ": File too large");
     EXPECT_EQ(read(), before);
-    EXPECT_EQ(filesInDir(), 2u);
+    EXPECT_EQ(filesInDir(), 3u);
 
     fs::permissions(path_, fs::perms::owner_read);  // made read-only by the user: not replaced
     EXPECT_FALSE(s.save(&error_));
+    EXPECT_EQ(error_, "cannot write " + path_ + ": the file is read-only");
     EXPECT_EQ(read(), before);
-    fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+    // A save killed half-way left its temporary file (holding the key): the
+    // next save clears it away, and leaves files not of its making alone.
+    std::ofstream(path_ + ".tmp-0123456789ab") << "{\"ai\": {\"api_key\": \"sk-old\"}}";
+    std::ofstream(path_ + ".tmp-notmine") << "x";
+    ASSERT_TRUE(s.save(&error_)) << error_;
+    EXPECT_FALSE(fs::exists(path_ + ".tmp-0123456789ab"));
+    EXPECT_TRUE(fs::exists(path_ + ".tmp-notmine"));
+    // A file the user shared keeps its permissions; a new one is the owner's alone.
+    EXPECT_NE(fs::status(path_).permissions() & fs::perms::group_read, fs::perms::none);
 
     const std::string link = (dir_ / "link.json").string();  // a link keeps pointing at its file
     fs::create_symlink(path_, link);
@@ -202,6 +246,74 @@ TEST_F(SettingsFile, SaveRoundTripsAndReplacesAtomically) {
     ASSERT_TRUE(s.save(&error_));
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(loaded(&error_).theme, "blueprint");
+    // A relative link, through a second link, to a file not made yet.
+    fs::create_directory(dir_ / "dotfiles");
+    fs::create_symlink("dotfiles/netloom.json", dir_ / "hop.json");
+    fs::remove(link);
+    fs::create_symlink("hop.json", link);
+    ASSERT_TRUE(s.save(&error_)) << error_;
+    EXPECT_TRUE(fs::is_symlink(link) && fs::is_symlink(dir_ / "hop.json"));
+    EXPECT_EQ(nltest::slurp((dir_ / "dotfiles" / "netloom.json").string()), read());
+    EXPECT_EQ(fs::status(dir_ / "dotfiles" / "netloom.json").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(SettingsFile, DamagedFileIsNeverOverwritten) {
+    // One stray comma in a file that holds the key: a change must not replace it with defaults.
+    const std::string damaged = "{\"ai\": {\"api_key\": \"sk-secret\", \"model\": \"m\",}}";
+    write(damaged);
+    bool called = false;
+    EXPECT_FALSE(updateSettings(
+        [&](Settings&, std::string*) {
+            called = true;
+            return true;
+        },
+        &error_));
+    EXPECT_FALSE(called);
+    EXPECT_EQ(error_.rfind("the settings file " + path_ + " is not valid JSON: parse error at line 1, column 46", 0),
+              0u)
+        << error_;
+    EXPECT_EQ(read(), damaged);
+
+    const std::vector<std::string> env = {"NETLOOM_SETTINGS=" + nltest::shellQuote(path_),
+                                          "XDG_CONFIG_HOME=" + nltest::shellQuote((dir_ / "config").string())};
+    auto r = nltest::runNetloom({"--set", "theme", "light"}, env);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("Error: the settings file " + path_ + " is not valid JSON: parse error at line 1", 0), 0u)
+        << r.err;
+    EXPECT_EQ(read(), damaged);
+    // Commands that only read the settings say so once and go on with the defaults.
+    r = nltest::runNetloom({"--settings"}, env);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err.rfind("Warning: the settings file " + path_ + " is not valid JSON", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
+    EXPECT_NE(r.out.find("\nai.api_key = \n"), std::string::npos);
+    EXPECT_EQ(read(), damaged);
+}
+
+TEST_F(SettingsFile, ConcurrentChangesLoseNothing) {
+    // Several programs changing different keys at once: every last value survives.
+    const std::vector<std::string> env = {"NETLOOM_SETTINGS=" + nltest::shellQuote(path_),
+                                          "XDG_CONFIG_HOME=" + nltest::shellQuote((dir_ / "config").string())};
+    const std::vector<std::string> keys = {"ai.model", "ai.api_key", "theme", "ai.max_tokens", "glow", "show_grid"};
+    const std::vector<std::vector<std::string>> values = {{"a", "b", "qwen3"},        {"k1", "k2", "sk-9"},
+                                                          {"light", "paper", "dark"}, {"100", "200", "300"},
+                                                          {"1.5", "2.5", "3.5"},      {"true", "false", "true"}};
+    std::vector<std::thread> runs;
+    std::atomic<int> failures{0};
+    for (size_t k = 0; k < keys.size(); ++k)
+        runs.emplace_back([&, k] {
+            for (const std::string& v : values[k])
+                if (nltest::runNetloom({"--set", keys[k], v}, env).status != 0) ++failures;
+        });
+    for (std::thread& t : runs) t.join();
+    EXPECT_EQ(failures, 0);
+    const Settings s = loaded(&error_);
+    EXPECT_EQ(s.ai.model + s.ai.api_key + s.theme, "qwen3sk-9dark");
+    EXPECT_EQ(s.ai.max_tokens, 300);
+    EXPECT_EQ(s.glow, 3.5);
+    EXPECT_TRUE(s.show_grid);
 }
 
 TEST_F(SettingsFile, WhereTheFileLives) {
@@ -217,7 +329,7 @@ TEST_F(SettingsFile, WhereTheFileLives) {
 TEST_F(SettingsFile, CommandLineSettingsAndSet) {
     const std::vector<std::string> env = {"NETLOOM_SETTINGS=" + nltest::shellQuote(path_),
                                           "XDG_CONFIG_HOME=" + nltest::shellQuote((dir_ / "config").string())};
-    auto r = nltest::runNetloom({"--settings", "extra"}, env);
+    auto r = nltest::runNetloom({"--settings"}, env);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out.substr(0, 29), "ai.allow_view_changes = true\n");
@@ -227,13 +339,20 @@ TEST_F(SettingsFile, CommandLineSettingsAndSet) {
     EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
     EXPECT_FALSE(fs::exists(path_));
 
-    r = nltest::runNetloom({"--set", "ai/temperature", "0.5"}, env);
+    // The echo shows what is stored, and what else the change moved.
+    r = nltest::runNetloom({"--set", "ai/temperature", "0.50"}, env);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "ai/temperature = 0.5\n");
+    EXPECT_EQ(r.out, "ai.temperature = 0.5\n");
     EXPECT_EQ(loaded(&error_).ai.temperature, 0.5);
+    r = nltest::runNetloom({"--set", "ai.provider", "universal"}, env);
+    EXPECT_EQ(r.out, "ai.base_url = " + providerPresets()[2].base_url + "\nai.provider = universal\n");
+    r = nltest::runNetloom({"--set", "ai.timeout_sec", "0"}, env);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error: bad value '0' for ai.timeout_sec: it takes a whole number from 1 to 600\n");
     fs::remove(path_);
     fs::create_directory(path_);
     r = nltest::runNetloom({"--set", "theme", "light"}, env);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Error saving settings: cannot write " + path_ + "\n");
+    EXPECT_EQ(r.err, "Error: the settings file " + path_ +
+                         " cannot be read: is a folder; nothing was changed (repair or remove it first)\n");
 }

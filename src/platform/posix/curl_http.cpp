@@ -10,6 +10,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -34,6 +35,7 @@ struct CurlApi {
     decltype(&::curl_url_set) url_set = nullptr;
     decltype(&::curl_url_get) url_get = nullptr;
     decltype(&::curl_free) free = nullptr;
+    decltype(&::curl_easy_strerror) easy_strerror = nullptr;
 };
 
 template <typename F>
@@ -58,7 +60,7 @@ const CurlApi* curlApi() {
                 bind(lib, "curl_slist_free_all", api.slist_free_all) && bind(lib, "curl_url", api.url) &&
                 bind(lib, "curl_url_cleanup", api.url_cleanup) && bind(lib, "curl_url_set", api.url_set) &&
                 bind(lib, "curl_url_get", api.url_get) && bind(lib, "curl_free", api.free) &&
-                api.global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+                bind(lib, "curl_easy_strerror", api.easy_strerror) && api.global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     });
     return ready ? &api : nullptr;
 }
@@ -66,8 +68,9 @@ const CurlApi* curlApi() {
 // The same limits as the Windows client's URL buffers, so both refuse the same URLs.
 constexpr size_t kMaxHostBytes = 255;
 constexpr size_t kMaxPathBytes = 2047;
-// A reply beyond this is not a chat answer; reading stops and what came is kept.
-constexpr size_t kMaxBodyBytes = 256u << 20;
+// A reply beyond this is not a chat answer (and parsing it would take
+// gigabytes); reading stops and the request fails.
+constexpr size_t kMaxBodyBytes = 32u << 20;
 constexpr long kMaxTimeoutSec = 1000000;
 
 struct Transfer {
@@ -77,12 +80,16 @@ struct Transfer {
     long long timeout_us = 0;  // 0: none
     std::chrono::steady_clock::time_point start;
     bool timed_out = false;
+    bool too_large = false;
 };
 
 size_t onBody(char* data, size_t size, size_t count, void* user) {
     auto* t = static_cast<Transfer*>(user);
     const size_t n = size * count;
-    if (n > kMaxBodyBytes - t->body.size()) return 0;  // ends the transfer
+    if (n > kMaxBodyBytes - t->body.size()) {
+        t->too_large = true;
+        return 0;  // ends the transfer
+    }
     t->body.append(data, n);
     return n;
 }
@@ -130,7 +137,38 @@ UrlParts checkUrl(const CurlApi& api, const std::string& url) {
     return parts;
 }
 
-std::string failure(long code) { return "request failed (WinINet error " + std::to_string(code) + ")"; }
+// What went wrong, in the words a user needs (curl's own texts name the
+// library's view, "Couldn't connect to server", not the cause).
+std::string failure(const CurlApi& api, CURL* curl, CURLcode code) {
+    long os = 0;
+    api.easy_getinfo(curl, CURLINFO_OS_ERRNO, &os);
+    switch (code) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+            return "the server's name could not be resolved";
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return "the proxy's name could not be resolved";
+        case CURLE_COULDNT_CONNECT:
+            if (os == ECONNREFUSED) return "connection refused";
+            if (os == ENETUNREACH || os == EHOSTUNREACH) return "the server cannot be reached";
+            return "cannot connect to the server";
+        case CURLE_OPERATION_TIMEDOUT:
+            return "timed out";
+        case CURLE_GOT_NOTHING:
+        case CURLE_PARTIAL_FILE:
+            return "connection closed before the reply was complete";
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+            return os == ECONNRESET ? "connection reset by the server" : "connection lost";
+        case CURLE_SSL_CONNECT_ERROR:
+            return "the secure (TLS) connection could not be set up";
+        case CURLE_PEER_FAILED_VERIFICATION:
+            return "the server's certificate is not trusted";
+        case CURLE_TOO_MANY_REDIRECTS:
+            return "too many redirects";
+        default:
+            return api.easy_strerror(code);
+    }
+}
 
 }  // namespace
 
@@ -198,13 +236,17 @@ HttpResponse platformHttpRequest(const std::string& method, const std::string& u
     const CURLcode code = api.easy_perform(c);
     long status = 0;
     api.easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    if (t.too_large) {
+        result.error = "the reply is larger than " + std::to_string(kMaxBodyBytes >> 20) + " MB";
+        return result;
+    }
     if (code == CURLE_OK || status > 0) {
         // Once the status line has arrived, a body cut short is kept as it is.
         result.status = static_cast<int32_t>(status);
         result.body = std::move(t.body);
         return result;
     }
-    result.error = failure(t.timed_out ? CURLE_OPERATION_TIMEDOUT : code);
+    result.error = failure(api, c, t.timed_out ? CURLE_OPERATION_TIMEDOUT : code);
     return result;
 }
 

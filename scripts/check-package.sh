@@ -19,4 +19,7 @@ deb=$(ls build/netloom_*.deb)
 dpkg-deb --field "$deb" Package Version Depends
 dpkg -x "$deb" "$stage/root"
 "$stage/root/usr/bin/netloom" --summary sample
+# The window and the PDF/PNG writers live in a module the program finds from its own folder.
+"$stage/root/usr/bin/netloom" --pdf sample "$stage/sample.pdf"
+ldd "$stage/root/usr/bin/netloom" | grep -qE 'libgtk|libcairo' && { echo "the program itself links GTK or Cairo"; exit 1; }
 echo "Installed and packaged: $deb"

@@ -3,11 +3,8 @@
 #include <cstdio>
 
 #include "base/heap_reserve.h"
-#if NETLOOM_HAVE_GTK
-#include "platform/posix/gtk_window.h"
-#endif
-#if NETLOOM_HAVE_CAIRO
-#include "platform/posix/cairo_export.h"
+#if NETLOOM_GUI_MODULE
+#include "platform/posix/gui_module.h"
 #endif
 
 namespace nl {
@@ -18,15 +15,15 @@ void registerPlatformServices() {
     // Not measured on Windows yet, so its heap is left as the system sets it up.
     setHeapReserver(reserveLargePageHeap);
 #endif
-#if NETLOOM_HAVE_CAIRO
-    // PDF and PNG; a build without Cairo (Windows for now) has neither.
-    registerCairoDrawingWriters();
+#if NETLOOM_GUI_MODULE
+    // PDF and PNG come with the window's module; a build without it (Windows for now) has neither.
+    setDrawingWriters(guiModuleDrawingWriters());
 #endif
 }
 
 WindowStarter platformWindowStarter() {
-#if NETLOOM_HAVE_GTK
-    return runGtkWindow;
+#if NETLOOM_GUI_MODULE
+    return runGuiModuleWindow;
 #else
     return [](int, char**) {
         std::fputs("Error: this build has no desktop window; the headless commands are listed by --help\n", stderr);

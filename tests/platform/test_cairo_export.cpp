@@ -122,12 +122,12 @@ TEST(CairoExport, PageOnAnyContextWithOrWithoutFrame) {
     EXPECT_EQ(border[0], 0x0c0e11u);
     EXPECT_NE(border[1], 0x0c0e11u);
 
-    // The PNG writer registered for the command line frames the same way.
-    registerCairoDrawingWriters();
-    ASSERT_TRUE(drawingWriters().png && drawingWriters().pdf);
+    // The PNG writer the command line uses frames the same way.
+    const DrawingWriters writers = cairoDrawingWriters();
+    ASSERT_TRUE(writers.png && writers.pdf);
     const std::string path = tempPath("netloom_export_frame.png");
     std::string error;
-    ASSERT_TRUE(drawingWriters().png(*sample, 0, settings, true, 1188, path, &error)) << error;
+    ASSERT_TRUE(writers.png(*sample, 0, settings, true, 1188, path, &error)) << error;
     SurfacePtr back(cairo_image_surface_create_from_png(path.c_str()));
     EXPECT_EQ(cairo_image_surface_get_width(back.get()), 1188);
     EXPECT_EQ(cairo_image_surface_get_height(back.get()), 840);  // A4's proportions

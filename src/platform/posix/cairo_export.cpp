@@ -90,7 +90,7 @@ bool writeDesignPdf(const Schematic& s, const std::vector<int>& sheets, const Se
     return true;
 }
 
-void registerCairoDrawingWriters() {
+DrawingWriters cairoDrawingWriters() {
     DrawingWriters writers;
     writers.pdf = writeDesignPdf;
     writers.png = [](const Schematic& s, int sheet, const Settings& settings, bool frame, int width_px,
@@ -101,7 +101,7 @@ void registerCairoDrawingWriters() {
         cairo_debug_reset_static_data();
         FcFini();
     };
-    setDrawingWriters(writers);
+    return writers;
 }
 
 }  // namespace nl

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "render/drawing_export.h"
 #include "render/render.h"
 #include "settings/settings.h"
 
@@ -28,8 +29,8 @@ cairo_status_t drawSheetPage(cairo_t* cr, const Schematic& s, int sheet, const S
 bool writeDesignPdf(const Schematic& s, const std::vector<int>& sheets, const Settings& settings,
                     const std::string& path, std::string* error);
 
-// The Cairo writers, for registration with the core (drawing_export.h).
-void registerCairoDrawingWriters();
+// The Cairo writers, as the core takes them (drawing_export.h).
+DrawingWriters cairoDrawingWriters();
 
 }  // namespace nl
 

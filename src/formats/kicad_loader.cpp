@@ -930,6 +930,29 @@ size_t sheetRecords(const SExprOutline& file) {
     return records + textBytes / 64;
 }
 
+// Sub-sheet files up to this size stay outlined for the whole load, so a small
+// sheet used many times is read once; bigger ones are read again per use.
+constexpr size_t kSheetFileKeptBytes = 1 << 20;
+
+// Reads and outlines the sheet file at `path` into `entry`; false (with
+// `failure` set) when it cannot be read. A parse failure is kept in the entry.
+bool readSheetFile(KicadLoadContext& ctx, const std::string& path, KicadSheetFile& entry, FileError& failure) {
+    FileData data;
+    if (!readWholeFile(path, data, &failure)) return false;
+    // The budget grows with distinct files, not with reads.
+    if (ctx.budget && entry.bytes == 0) ctx.budget->input_bytes += data.bytes.size();
+    expectHeapGrowth(data.bytes.size() * kHeapPerFileByte);
+    const bool again = entry.bytes != 0;
+    entry.bytes = data.bytes.size();
+    try {
+        entry.outline = std::make_shared<const SExprOutline>(outlineSExpr(data.owner, data.bytes));
+        if (!again) entry.records = sheetRecords(*entry.outline);
+    } catch (const std::runtime_error& e) {
+        entry.error = e.what();
+    }
+    return true;
+}
+
 void readSheetSymbol(KicadLoadContext& ctx, SExpr item, const std::string& path, int sheet_index) {
     Schematic& s = *ctx.schematic;
     SheetSymbol sym;
@@ -983,17 +1006,8 @@ void readSheetSymbol(KicadLoadContext& ctx, SExpr item, const std::string& path,
         std::string key = normalisedPath(candidate);
         auto it = ctx.sheet_files.find(key);
         if (it != ctx.sheet_files.end()) return it;
-        FileData data;
-        if (!readWholeFile(candidate, data, &failure)) return ctx.sheet_files.end();
-        if (ctx.budget) ctx.budget->input_bytes += data.bytes.size();
-        expectHeapGrowth(data.bytes.size() * kHeapPerFileByte);
         KicadSheetFile entry;
-        try {
-            entry.outline = std::make_shared<const SExprOutline>(outlineSExpr(data.owner, data.bytes));
-            entry.records = sheetRecords(*entry.outline);
-        } catch (const std::runtime_error& e) {
-            entry.error = e.what();
-        }
+        if (!readSheetFile(ctx, candidate, entry, failure)) return ctx.sheet_files.end();
         return ctx.sheet_files.emplace(std::move(key), std::move(entry)).first;
     };
     std::string readPath = absolute ? sym.file : std::string(dirOf(path)) + sym.file;
@@ -1036,10 +1050,17 @@ void readSheetSymbol(KicadLoadContext& ctx, SExpr item, const std::string& path,
     ctx.open_files.push_back(std::move(key));
     std::map<std::string, int, std::less<>> savedSymbols = std::move(ctx.file_symbols);
     ++ctx.depth;
-    if (const SExprOutline* file = cached->second.outline.get())
+    KicadSheetFile& entry = cached->second;
+    if (!entry.outline && entry.error.empty() && !readSheetFile(ctx, readPath, entry, failure))
+        s.warnings.push_back("Sheet file '" + sym.file + "' cannot be read again: " + failure.reason);
+    if (entry.outline) {
+        // Held by this use: a nested use of the same file cannot let it go underneath.
+        const std::shared_ptr<const SExprOutline> file = entry.outline;
         loadKicadSheetItems(ctx, *file, readPath, childIndex);
-    else
-        s.warnings.push_back("Sheet '" + readPath + "': " + cached->second.error);
+        if (entry.bytes > kSheetFileKeptBytes) entry.outline.reset();
+    } else if (!entry.error.empty()) {
+        s.warnings.push_back("Sheet '" + readPath + "': " + entry.error);
+    }
     --ctx.depth;
     ctx.file_symbols = std::move(savedSymbols);
     ctx.open_files.pop_back();

@@ -65,10 +65,13 @@ private:
 };
 
 // A sub-sheet file, read and outlined once however many sheet symbols use it.
+// Large files are let go after each use (memory counts more than a second
+// read) and only what they cost is remembered.
 struct KicadSheetFile {
-    std::shared_ptr<const SExprOutline> outline;  // null when the file did not parse
-    std::string error;                            // the parser's message then
+    std::shared_ptr<const SExprOutline> outline;  // null when the file did not parse or was let go
+    std::string error;                            // the parser's message when it did not parse
     size_t records = 0;                           // what one copy makes, placed symbols aside
+    size_t bytes = 0;                             // size of the file
 };
 
 // One per opened design, alive for the duration of the load.

@@ -41,8 +41,8 @@ struct ErcExclusion {
     std::string rule;
     long long x = 0;
     long long y = 0;
-    std::string uuid1;
-    std::string uuid2;
+    ItemId uuid1;
+    ItemId uuid2;
     std::vector<std::string> paths;  // the non-empty ones of the three
 };
 

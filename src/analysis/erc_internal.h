@@ -4,7 +4,6 @@
 #pragma once
 
 #include <memory>
-#include <string_view>
 #include <vector>
 
 #include "analysis/erc.h"
@@ -15,9 +14,9 @@ struct ErcFinding {
     ErcIssue issue;
     std::vector<const char*> rules;  // hidden only when the project ignores all of them
     // The one item of a one-item issue (a pin, sheet pin, wire or label); empty otherwise.
-    std::string_view item_uuid;
+    ItemId item_uuid;
     // Output conflicts: the pin uuids of each pin stack the issue counts.
-    std::vector<std::vector<std::string_view>> stacks;
+    std::vector<std::vector<ItemId>> stacks;
 };
 
 // Every issue in production order, each reported once per sheet file where

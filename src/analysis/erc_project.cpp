@@ -46,8 +46,8 @@ bool parseExclusion(std::string_view text, ErcExclusion& out) {
     out.rule = std::string(fields[0]);
     out.x = toLongLong(fields[1], okX);
     out.y = toLongLong(fields[2], okY);
-    out.uuid1 = std::string(fields[3]);
-    out.uuid2 = std::string(fields[4]);
+    out.uuid1 = ItemId::parse(fields[3]);
+    out.uuid2 = ItemId::parse(fields[4]);
     for (size_t i = 5; i < fields.size() && i < 8; ++i)
         if (!fields[i].empty()) out.paths.emplace_back(fields[i]);
     return okX && okY;
@@ -161,7 +161,7 @@ bool ErcProjectFilter::hides(const ErcFinding& f) const {
     }
     if (f.stacks.empty()) return false;
     // A conflict is excluded when every stack of it is in some excluded pair of its pins.
-    auto stackOf = [&](const std::string& uuid) {
+    auto stackOf = [&](const ItemId& uuid) {
         for (size_t k = 0; k < f.stacks.size(); ++k)
             if (!uuid.empty() && std::find(f.stacks[k].begin(), f.stacks[k].end(), uuid) != f.stacks[k].end())
                 return (int)k;

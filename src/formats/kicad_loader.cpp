@@ -382,7 +382,7 @@ void readWire(Schematic& s, SExpr item, bool bus, int sheet) {
     double width = 0;
     if (SExpr stroke = item.find("stroke"))
         if (SExpr w = stroke.find("width")) width = num(w, 1, 0);
-    const std::string uuid = item.find("uuid").str(1);
+    const ItemId uuid = ItemId::parse(item.find("uuid").view(1));
     for (size_t i = 0; i + 1 < pts.size(); ++i) {
         Wire w;
         w.a = pts[i];
@@ -412,7 +412,7 @@ Label readLabel(SExpr item, int kind, int sheet) {
             readEffects(c, t);
             l.size = t.size;
         } else if (h == "uuid") {
-            l.uuid = c.str(1);
+            l.uuid = ItemId::parse(c.view(1));
         }
     });
     return l;
@@ -891,7 +891,7 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
         Pin pin = placePin(lp, place);
         auto named = std::lower_bound(pinUuids.begin(), pinUuids.end(),
                                       std::make_pair(std::string_view(pin.number), std::string_view()));
-        if (named != pinUuids.end() && named->first == pin.number) pin.uuid = std::string(named->second);
+        if (named != pinUuids.end() && named->first == pin.number) pin.uuid = ItemId::parse(named->second);
         // Only hidden power inputs join a rail by their name; a hidden power
         // output (a regulator's) connects by position like any other pin.
         pin.implicit_power = pin.hidden && pin.type == PinType::PowerIn && !c.power_symbol;

@@ -8,6 +8,51 @@
 
 namespace nl {
 
+ItemId ItemId::parse(std::string_view text) {
+    auto hex = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    ItemId id;
+    if (text.size() == 8) {
+        for (char c : text) {
+            const int d = hex(c);
+            if (d < 0) return {};
+            id.low = id.low << 4 | static_cast<uint64_t>(d);
+        }
+        return id;
+    }
+    if (text.size() != 36) return {};
+    int digits = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (i == 8 || i == 13 || i == 18 || i == 23) {
+            if (text[i] != '-') return {};
+            continue;
+        }
+        const int d = hex(text[i]);
+        if (d < 0) return {};
+        uint64_t& half = digits < 16 ? id.high : id.low;
+        half = half << 4 | static_cast<uint64_t>(d);
+        ++digits;
+    }
+    return id;
+}
+
+std::string ItemId::text() const {
+    if (empty()) return {};
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(36);
+    for (int i = 0; i < 32; ++i) {
+        if (i == 8 || i == 12 || i == 16 || i == 20) out += '-';
+        const uint64_t half = i < 16 ? high : low;
+        out += digits[(half >> (60 - 4 * (i % 16))) & 15];
+    }
+    return out;
+}
+
 int roundedAngle(double degrees) {
     if (!std::isfinite(degrees)) return 0;
     double r = std::round(std::fmod(degrees, 360.0));  // std::round rounds halves away from zero

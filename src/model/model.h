@@ -100,6 +100,19 @@ struct LibSymbol {
     bool operator==(const LibSymbol&) const = default;
 };
 
+// A KiCad item's uuid as its 128 bits. A design holds one per placed pin,
+// wire and label; as text each would cost a heap block. KiCad reads an
+// 8-digit legacy time stamp as the uuid ending in those digits, and so does
+// this; anything else, like the all-zero uuid, is no id.
+struct ItemId {
+    uint64_t high = 0;
+    uint64_t low = 0;
+    static ItemId parse(std::string_view text);
+    std::string text() const;  // lower-case 8-4-4-4-12 form; empty for no id
+    bool empty() const { return high == 0 && low == 0; }
+    bool operator==(const ItemId&) const = default;
+};
+
 struct Pin {
     std::string name;
     std::string number;
@@ -117,7 +130,7 @@ struct Pin {
     double number_size = 0;
     bool name_hidden = false;
     bool number_hidden = false;
-    std::string uuid{};  // as the file names the placed pin; empty when it does not
+    ItemId uuid{};  // as the file names the placed pin; empty when it does not
 };
 
 struct Component {
@@ -179,7 +192,7 @@ struct Wire {
     int sheet = 0;
     bool bus = false;
     double width = 0;
-    std::string uuid{};  // shared by the segments of one polyline
+    ItemId uuid{};  // shared by the segments of one polyline
 };
 
 struct Junction {
@@ -211,7 +224,7 @@ struct Label {
     int sheet = 0;
     int net = -1;
     int sheet_symbol = -1;
-    std::string uuid{};
+    ItemId uuid{};
 };
 
 struct TextItem {

@@ -48,18 +48,19 @@ TEST(ErcProject, ReadsIgnoredRulesAndSheetSpecificExclusions) {
     const ErcProject p = parseErcProject("b.kicad_pro", R"({"erc": {
         "rule_severities": {"pin_not_connected": "ignore", "pin_to_pin": "warning", "wire_dangling": 3},
         "erc_exclusions": [
-            ["pin_not_connected|762000|-508000|u1|u2|/r|/r/s|", "comment"],
-            "label_dangling|10|20|u3||/r|/r|",
-            "pin_not_connected|762000|508000|u1|00000000-0000-0000-0000-000000000000",
-            "pin_not_connected|x|508000|u1||/r||",
+            ["pin_not_connected|762000|-508000|000000c1|000000C2|/r|/r/s|", "comment"],
+            "label_dangling|10|20|000000c3||/r|/r|",
+            "pin_not_connected|762000|508000|000000c1|00000000-0000-0000-0000-000000000000",
+            "pin_not_connected|x|508000|000000c1||/r||",
             [7], 8]},
         "meta": {"version": 3}})");
     EXPECT_EQ(p.file, "b.kicad_pro");
     EXPECT_EQ(p.ignored_rules, (std::set<std::string, std::less<>>{"pin_not_connected"}));
     ASSERT_EQ(p.exclusions.size(), 2u);  // KiCad 8 entries (no sheet path) and damaged ones are left out
     const ErcExclusion& e = p.exclusions[0];
-    EXPECT_TRUE(e.rule == "pin_not_connected" && e.x == 762000 && e.y == -508000 && e.uuid1 == "u1" &&
-                e.uuid2 == "u2" && e.paths == (Strings{"/r", "/r/s"}));
+    EXPECT_TRUE(e.rule == "pin_not_connected" && e.x == 762000 && e.y == -508000 &&
+                e.uuid1.text() == "00000000-0000-0000-0000-0000000000c1" && e.uuid2 == ItemId::parse("000000c2") &&
+                e.paths == (Strings{"/r", "/r/s"}));
     EXPECT_TRUE(p.exclusions[1].rule == "label_dangling" && p.exclusions[1].uuid2.empty());
 
     // Unreadable text is no project; a project whose settings are not objects hides nothing.
@@ -124,7 +125,7 @@ TEST(ErcProject, ExclusionsNameOneItemOnAnyInstanceOfItsSheetFile) {
                                           .number = "1",
                                           .position = {7.62, 5.08},
                                           .net = sheet - 1,
-                                          .uuid = sheet == 3 ? "pin-9" : "pin-1"}},
+                                          .uuid = ItemId::parse(sheet == 3 ? "0000a009" : "0000a001")}},
                                 .sheet = sheet});
     for (int n = 0; n < 3; ++n)
         s.nets.push_back({.name = "N" + std::to_string(n), .pins = {{n, 0}}, .sheets = {n + 1}});
@@ -133,13 +134,14 @@ TEST(ErcProject, ExclusionsNameOneItemOnAnyInstanceOfItsSheetFile) {
     };
     // The drawing mistake of ch.kicad_sch is reported once; either instance's path names it.
     EXPECT_EQ(shown(s, ErcProject{}), "PIN_UNCONNECTED PIN_UNCONNECTED hidden 0");
-    EXPECT_EQ(shown(s, excluding("pin_not_connected|76200|50800|pin-1||/r/s-b|/r/s-b|")), "PIN_UNCONNECTED hidden 1");
-    EXPECT_EQ(shown(s, excluding("pin_not_connected|76200|50800|pin-1||/r/s-a||")), "PIN_UNCONNECTED hidden 1");
-    for (const char* miss : {"pin_to_pin|76200|50800|pin-1||/r/s-a||",         // another rule
-                             "pin_not_connected|76200|50801|pin-1||/r/s-a||",  // another place
-                             "pin_not_connected|76200|50800|pin-9||/r/s-a||",  // another item
-                             "pin_not_connected|76200|50800|pin-1||/r/s-p||",  // a sheet of another file
-                             "pin_not_connected|76200|50800|pin-1||/r||"})
+    EXPECT_EQ(shown(s, excluding("pin_not_connected|76200|50800|0000a001||/r/s-b|/r/s-b|")),
+              "PIN_UNCONNECTED hidden 1");
+    EXPECT_EQ(shown(s, excluding("pin_not_connected|76200|50800|0000a001||/r/s-a||")), "PIN_UNCONNECTED hidden 1");
+    for (const char* miss : {"pin_to_pin|76200|50800|0000a001||/r/s-a||",         // another rule
+                             "pin_not_connected|76200|50801|0000a001||/r/s-a||",  // another place
+                             "pin_not_connected|76200|50800|0000a009||/r/s-a||",  // another item
+                             "pin_not_connected|76200|50800|0000a001||/r/s-p||",  // a sheet of another file
+                             "pin_not_connected|76200|50800|0000a001||/r||"})
         EXPECT_EQ(shown(s, excluding(miss)), "PIN_UNCONNECTED PIN_UNCONNECTED hidden 0") << miss;
 }
 
@@ -152,8 +154,13 @@ TEST(ErcProject, AConflictIsExcludedWhenEveryStackIsInAnExcludedPair) {
                           .type = "output",
                           .position = {double(k), 0},
                           .net = 0,
-                          .uuid = "o" + std::to_string(k + 1)});
-    u.pins.push_back({.name = "O", .number = "4", .type = "output", .position = {2, 0}, .net = 0, .uuid = "o4"});
+                          .uuid = ItemId::parse("000000b" + std::to_string(k + 1))});
+    u.pins.push_back({.name = "O",
+                      .number = "4",
+                      .type = "output",
+                      .position = {2, 0},
+                      .net = 0,
+                      .uuid = ItemId::parse("000000b4")});
     s.components = {u};
     s.nets = {{.name = "BUS", .pins = {{0, 0}, {0, 1}, {0, 2}, {0, 3}}, .sheets = {0}}};
     auto pairs = [](Strings entries) {
@@ -161,10 +168,13 @@ TEST(ErcProject, AConflictIsExcludedWhenEveryStackIsInAnExcludedPair) {
         for (size_t i = 0; i < entries.size(); ++i) json += (i ? ",\"" : "\"") + entries[i] + "|/r|/r|/r\"";
         return parseErcProject("x.kicad_pro", json + "]}}");
     };
-    EXPECT_EQ(shown(s, pairs({"pin_to_pin|0|0|o1|o2"})), "OUTPUT_CONFLICT hidden 0");  // stack o3/o4 is left
-    EXPECT_EQ(shown(s, pairs({"pin_to_pin|0|0|o1|o2", "pin_to_pin|9|9|o4|o1"})), "hidden 1");
-    EXPECT_EQ(shown(s, pairs({"pin_to_pin|0|0|o1|o2", "pin_to_pin|9|9|o4|x9"})), "OUTPUT_CONFLICT hidden 0");
-    EXPECT_EQ(shown(s, pairs({"no_connect_connected|0|0|o1|o2", "pin_to_pin|9|9|o3|o1"})), "OUTPUT_CONFLICT hidden 0");
+    EXPECT_EQ(shown(s, pairs({"pin_to_pin|0|0|000000b1|000000b2"})),
+              "OUTPUT_CONFLICT hidden 0");  // stack o3/o4 is left
+    EXPECT_EQ(shown(s, pairs({"pin_to_pin|0|0|000000b1|000000b2", "pin_to_pin|9|9|000000b4|000000b1"})), "hidden 1");
+    EXPECT_EQ(shown(s, pairs({"pin_to_pin|0|0|000000b1|000000b2", "pin_to_pin|9|9|000000b4|000000f9"})),
+              "OUTPUT_CONFLICT hidden 0");
+    EXPECT_EQ(shown(s, pairs({"no_connect_connected|0|0|000000b1|000000b2", "pin_to_pin|9|9|000000b3|000000b1"})),
+              "OUTPUT_CONFLICT hidden 0");
 }
 
 TEST(ErcProject, TheProjectFileBesideTheRoot) {

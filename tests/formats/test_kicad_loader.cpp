@@ -283,20 +283,21 @@ TEST(KicadLoader, ItemsKeepTheirUuids) {
     };
     const Component* r1 = byRef(*s, "R1");
     ASSERT_TRUE(r1 && r1->pins.size() == 2u);
-    EXPECT_TRUE(r1->pins[0].uuid == id(2, 2) && r1->pins[1].uuid == id(3, 2));
+    EXPECT_TRUE(r1->pins[0].uuid.text() == id(2, 2) && r1->pins[1].uuid.text() == id(3, 2));
     ASSERT_TRUE(s->wires.size() >= 1u && s->sheet_symbols.size() == 1u);
-    EXPECT_EQ(s->wires[0].uuid, id(5, 2));
+    EXPECT_EQ(s->wires[0].uuid.text(), id(5, 2));
     EXPECT_EQ(s->sheet_symbols[0].uuid, id(7, 2));
-    EXPECT_EQ(s->labels[s->sheet_symbols[0].pins[1]].uuid, id(9, 2));
+    EXPECT_EQ(s->labels[s->sheet_symbols[0].pins[1]].uuid.text(), id(9, 2));
     const auto lost = std::find_if(s->labels.begin(), s->labels.end(), [](const Label& l) { return l.text == "LOST"; });
     ASSERT_NE(lost, s->labels.end());
-    EXPECT_EQ(lost->uuid, id(12, 3));
+    EXPECT_EQ(lost->uuid.text(), id(12, 3));
     // A pin the placed symbol does not list keeps an empty uuid.
     auto bare = load(std::string(kDualLib) + R"(
-  (symbol (lib_id "Amp:Dual") (at 0 0 0) (unit 1) (uuid "u") (pin "1" (uuid "p1"))
+  (symbol (lib_id "Amp:Dual") (at 0 0 0) (unit 1) (uuid "u") (pin "1" (uuid "0000ABCD"))
     (property "Reference" "U1" (at 0 0 0))))");
     ASSERT_TRUE(bare && !bare->components.empty());
-    for (const Pin& p : bare->components[0].pins) EXPECT_EQ(p.uuid, p.number == "1" ? "p1" : "") << p.number;
+    for (const Pin& p : bare->components[0].pins)
+        EXPECT_EQ(p.uuid.text(), p.number == "1" ? "00000000-0000-0000-0000-00000000abcd" : "") << p.number;
 }
 
 TEST(KicadLoader, KiCad6InstanceTableAndLocalisedSheetNames) {

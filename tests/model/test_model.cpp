@@ -117,3 +117,18 @@ TEST(ComponentBounds, GraphicsPinsAndFallback) {
     const double want[] = {4.7, 12.3, 17.7, 22.3, 50 - 2.84, 60 + 2.84};
     for (int i = 0; i < 6; ++i) EXPECT_NEAR(got[i], want[i], 1e-9) << i;
 }
+
+TEST(ItemIds, CanonicalAndLegacyFormsOnly) {
+    // KiCad's own spellings: the 8-4-4-4-12 form in either case, and an old time stamp.
+    EXPECT_EQ(ItemId::parse("0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0").text(), "0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f0");
+    EXPECT_EQ(ItemId::parse("5f3c1234").text(), "00000000-0000-0000-0000-00005f3c1234");
+    EXPECT_EQ(ItemId::parse("ffffffff-ffff-ffff-ffff-ffffffffffff").text(), "ffffffff-ffff-ffff-ffff-ffffffffffff");
+    EXPECT_NE(ItemId::parse("00000000-0000-0000-0000-000000000001"),
+              ItemId::parse("00000000-0000-0000-0001-000000000000"));
+    // Anything else is no id, and two missing ids never name the same item by accident.
+    for (const char* text : {"", "p1", "5f3c123", "5f3c12345", "0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f",
+                             "0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f00", "0f1e2d3c_4b5a-6978-8796-a5b4c3d2e1f0",
+                             "0f1e2d3c-4b5a-6978-8796a-5b4c3d2e1f0", "0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1fg",
+                             "00000000-0000-0000-0000-000000000000", "00000000"})
+        EXPECT_TRUE(ItemId::parse(text).empty() && ItemId::parse(text).text().empty()) << text;
+}

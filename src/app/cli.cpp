@@ -70,13 +70,10 @@ SchematicPtr openForCommand(const Args& args) { return openForCommand(args[1]); 
 
 // Settings for a command that only reads them: a damaged file is reported
 // once and the defaults are used.
-Settings settingsForReading() {
-    Settings settings;
-    std::string problem;
-    if (settings.loadFile(&problem) == Settings::FileState::damaged) {
-        settings = Settings();
-        err("Warning: the settings file " + settingsPath() + " " + problem + "; using the defaults\n");
-    }
+Settings settingsForCommand() {
+    std::string warning;
+    Settings settings = settingsForReading(&warning);
+    if (!warning.empty()) err(warning + "\n");
     return settings;
 }
 
@@ -199,7 +196,7 @@ int cmdDrawing(const Args& args, const std::string& program) {
         return 1;
     }
     return runDrawingRequest(
-        request, [](const std::string& file) { return openForCommand(file); }, settingsForReading);
+        request, [](const std::string& file) { return openForCommand(file); }, settingsForCommand);
 }
 
 // One question to the assistant; the answer and each tool call are printed as
@@ -207,7 +204,7 @@ int cmdDrawing(const Args& args, const std::string& program) {
 int cmdAsk(const std::string& file, const std::string& question, const std::string& program) {
     SchematicPtr schematic = openForCommand(file);
     if (!schematic) return 1;
-    Settings settings = settingsForReading();
+    Settings settings = settingsForCommand();
     if (settings.ai.base_url.empty()) {
         err("No AI provider configured. Run: " + program + " --set ai.provider ollama\n");
         return 1;
@@ -268,7 +265,7 @@ struct Command {
 };
 
 int cmdSettings(const Args&, const std::string&) {
-    const Settings settings = settingsForReading();
+    const Settings settings = settingsForCommand();
     std::string text;
     for (const auto& [key, value] : settings.flat()) text += key + " = " + value + "\n";
     text += "\n(settings file: " + settingsPath() + ")\n";

@@ -176,12 +176,16 @@ void WindowController::showDesign(SchematicPtr s) {
     mark(kChangedCanvas | kChangedSheets);
 }
 
-void WindowController::saveSettings() {
-    std::string error;
-    if (options_.save_settings)
-        options_.save_settings(settings_, &error);
-    else
-        settings_.save(&error);
+bool WindowController::saveSettings(std::string* error) {
+    if (options_.save_settings) return options_.save_settings(settings_, error);
+    // A settings file that cannot be read still holds the user's key and server:
+    // this session's settings are not worth losing those for.
+    return updateSettings(
+        [this](Settings& stored, std::string*) {
+            stored = settings_;
+            return true;
+        },
+        error);
 }
 
 // ---- status, tabs, inspector
@@ -590,7 +594,9 @@ void WindowController::editSettings() {
     SettingsForm form = settingsFormFor(settings_);
     if (!shell_.editSettings(form)) return;
     applySettingsForm(form, settings_);
-    saveSettings();  // a failed save is not shown
+    if (std::string error; !saveSettings(&error))
+        shell_.showMessage("Settings", "The new settings apply until the window closes, but were not saved:\n" + error,
+                           MessageIcon::Warning);
     if (schematic_ && index_ && !index_->covers(settings_))
         index_ = std::make_unique<SceneIndex>(*schematic_, settings_);
     highlight_.dim_others = settings_.dim_others;

@@ -99,7 +99,7 @@ struct WindowOptions {
     ChatBackend chat;  // empty members: the real provider and tools
     PngExporter png;   // empty: the command is unavailable
     PdfExporter pdf;
-    // Empty: Settings::save.
+    // Empty: the settings file is replaced under its lock, unless it is damaged.
     std::function<bool(const Settings&, std::string* error)> save_settings;
     std::string trace_path;  // empty: no state trace
 };
@@ -218,7 +218,7 @@ private:
     void viewChanged();
     void showSheet(int sheet, bool fitIt);
     bool openPath(const std::string& path, bool fromMenu);
-    void saveSettings();
+    bool saveSettings(std::string* error = nullptr);
     void appendEntry(const std::string& speaker, const std::string& text);
     void endTurn();
     void applyView(const UiEvent& e);

@@ -528,6 +528,17 @@ Settings::FileState Settings::loadFile(std::string* problem) {
     return FileState::loaded;
 }
 
+Settings settingsForReading(std::string* warning) {
+    Settings settings;
+    std::string problem;
+    if (warning) warning->clear();
+    if (settings.loadFile(&problem) == Settings::FileState::damaged) {
+        settings = Settings();
+        if (warning) *warning = "Warning: the settings file " + settingsPath() + " " + problem + "; using the defaults";
+    }
+    return settings;
+}
+
 bool Settings::load(std::string* error) {
     std::string problem;
     switch (loadFile(&problem)) {

@@ -106,6 +106,10 @@ std::string canonicalSettingKey(const std::string& key);
 // error) also leaves the file alone.
 bool updateSettings(const std::function<bool(Settings&, std::string*)>& change, std::string* error = nullptr);
 
+// The settings for a program that only reads them: a damaged file gives the
+// defaults, and `warning` (when given) the line saying so; empty otherwise.
+Settings settingsForReading(std::string* warning);
+
 const std::vector<ProviderPreset>& providerPresets();
 // Sets ai.provider and ai.base_url from the preset `id`; an unknown id changes nothing.
 void applyProviderPreset(Settings& settings, const std::string& id);

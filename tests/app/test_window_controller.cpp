@@ -411,6 +411,42 @@ TEST(WindowSettings, CloseAppliesAndSavesCancelKeepsEverything) {
     EXPECT_EQ(w.c->inspectorText(), describeComponent(*w.c->schematic(), 0, "verbose"));
 }
 
+TEST(WindowSettings, ADamagedSettingsFileIsNeverReplaced) {
+    // The file holds the user's key behind one stray comma: neither the
+    // settings dialog nor the recent-files list may write defaults over it.
+    TempDir dir;
+    const std::string path = dir.file("settings.json");
+    const std::string damaged = "{\"ai\": {\"api_key\": \"sk-secret\",}}";
+    std::ofstream(path) << damaged;
+    const char* old = std::getenv("NETLOOM_SETTINGS");
+    const std::string saved = old ? old : "";
+    setenv("NETLOOM_SETTINGS", path.c_str(), 1);
+    std::string warning;
+    const Settings start = settingsForReading(&warning);
+    EXPECT_EQ(warning.rfind("Warning: the settings file " + path + " is not valid JSON", 0), 0u) << warning;
+    EXPECT_EQ(start.ai.api_key, "");
+    {
+        FakeWindowShell shell;
+        WindowController c(shell, start);
+        c.resize(1000, 800);
+        c.start({"netloom", std::string(NETLOOM_SOURCE_DIR) + "/tests/fixtures/kicad/erc/erc_project.kicad_sch"});
+        EXPECT_TRUE(c.schematic() && c.settings().recent.size() == 1u);
+        shell.settings_dialog = [](SettingsForm& f) { return f.theme = 1, true; };
+        c.command(WindowCommand::Settings);
+        EXPECT_EQ(c.settings().theme, "light");  // applied for the session
+        ASSERT_FALSE(shell.messages.empty());
+        EXPECT_EQ(
+            shell.messages.back().text.rfind("The new settings apply until the window closes, but were not saved:\n"
+                                             "the settings file " +
+                                                 path + " is not valid JSON",
+                                             0),
+            0u)
+            << shell.messages.back().text;
+    }
+    EXPECT_EQ(nltest::slurp(path), damaged);
+    old ? setenv("NETLOOM_SETTINGS", saved.c_str(), 1) : unsetenv("NETLOOM_SETTINGS");
+}
+
 TEST(WindowFiles, OpenRecentDropAndExports) {
     TempDir dir;
     const std::string design = dir.file("blinker.kicad_sch");

@@ -690,8 +690,9 @@ int runGtkWindow(int argc, char** argv) {
             stderr);
         return 1;
     }
-    Settings settings;
-    settings.load();  // defaults on any problem
+    std::string warning;
+    Settings settings = settingsForReading(&warning);
+    if (!warning.empty()) std::fprintf(stderr, "%s\n", warning.c_str());
     WindowOptions options;
     options.png = [](const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight, int width,
                      const std::string& path, std::string* error) {

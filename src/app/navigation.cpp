@@ -6,6 +6,7 @@
 #include <map>
 
 #include "analysis/lookup.h"
+#include "base/text.h"
 
 namespace nl {
 
@@ -63,8 +64,9 @@ std::vector<std::string> sheetPaths(const Schematic& s) {
         }
         // A design with a single root names it "/" and leaves it out of its children's paths.
         if (roots == 1 && parentOf(top) < 0) names.pop_front();
+        // Shown as KiCad shows them: "{slash}" is the "/" a path cannot hold.
         std::string path = "/";
-        for (const std::string* name : names) path += *name + "/";
+        for (const std::string* name : names) path += (s.format == "kicad" ? resolveKicadEscapes(*name) : *name) + "/";
         paths.push_back(path);
     }
     return paths;

@@ -10,14 +10,17 @@ TEST(SheetPaths, HierarchyFlatSheetsAndBrokenParents) {
     const int root = kicad.sheet("Root", -1);
     const int power = kicad.sheet("Power", root);
     kicad.sheet("Regulator", power);
-    kicad.sheet("IO", root);
-    EXPECT_EQ(sheetPaths(*kicad.done()), (std::vector<std::string>{"/", "/Power/", "/Power/Regulator/", "/IO/"}));
+    kicad.sheet("I{slash}O", root);  // KiCad's spelling of "I/O" in a name
+    EXPECT_EQ(sheetPaths(*kicad.done()), (std::vector<std::string>{"/", "/Power/", "/Power/Regulator/", "/I/O/"}));
 
     // Eagle's sheets have no parent: each is a top-level page of its own.
     nltest::WindowDesign eagle;
     eagle.sheet("Logic", -1);
     eagle.sheet("Sheet 2", -1);
+    eagle.s->format = "eagle";  // its texts have no escapes
     EXPECT_EQ(sheetPaths(*eagle.done()), (std::vector<std::string>{"/Logic/", "/Sheet 2/"}));
+    eagle.sheet("{slash}", -1);
+    EXPECT_EQ(sheetPaths(*eagle.done()).back(), "/{slash}/");
 
     // Parents pointing in a circle, at themselves or past the end still give a path each.
     nltest::WindowDesign broken;

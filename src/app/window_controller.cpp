@@ -8,7 +8,9 @@
 #include "analysis/lookup.h"
 #include "analysis/overview.h"
 #include "base/json_util.h"
+#include "base/text.h"
 #include "open/schematic_open.h"
+#include "render/page_frame.h"
 #include "render/svg_painter.h"
 #include "render/theme.h"
 
@@ -33,7 +35,8 @@ const char* const kTranscriptStart =
 std::string plural(size_t n, const std::string& word) { return std::to_string(n) + " " + word + (n == 1 ? "" : "s"); }
 
 std::string loadedStatus(const Schematic& s) {
-    std::string text = s.title + "  \u2014  " + std::to_string(s.components.size()) + " components, " +
+    const std::string title = s.format == "kicad" ? resolveKicadEscapes(s.title) : s.title;
+    std::string text = title + "  \u2014  " + std::to_string(s.components.size()) + " components, " +
                        std::to_string(s.nets.size()) + " nets";
     if (!s.warnings.empty()) text += "  (" + plural(s.warnings.size(), "load warning") + ")";
     return text;
@@ -319,7 +322,7 @@ void WindowController::fitArea(const BBox& box) {
 
 void WindowController::fit() {
     if (!schematic_) return;
-    fitArea(sheetViewBox(*schematic_, sheet_));
+    fitArea(exportViewBox(*schematic_, sheet_, page_frame_));
     fit_on_resize_ = width_ <= 0 || height_ <= 0;
 }
 
@@ -348,6 +351,7 @@ void WindowController::paint(Painter& p) {
     ctx.index = index_.get();
     const BBox visible{origin_x_, origin_y_, origin_x_ + width_ / zoom_, origin_y_ + height_ / zoom_};
     renderSheet(ctx, p, *schematic_, sheet_, visible, &highlight_);
+    if (page_frame_) drawPageFrame(p, t, *schematic_, sheet_, sheetPageBox(*schematic_, sheet_));
     if (settings_.tooltips && (hover_.kind == "pin" || hover_.kind == "wire")) {
         p.noBrush();
         p.setPen(withAlpha(t.hover, 128 / 255.0), 0.25);
@@ -524,6 +528,11 @@ void WindowController::command(WindowCommand c) {
             if (schematic_ && validIndex(sheet_, schematic_->sheets.size()))
                 showSheet(schematic_->sheets[sheet_].parent, true);
             break;
+        case WindowCommand::TogglePageFrame:
+            page_frame_ = !page_frame_;
+            trace_.write("frame", {{"on", page_frame_}});
+            mark(kChangedCanvas);
+            break;
     }
 }
 
@@ -540,7 +549,7 @@ void WindowController::exportSvg() {
     std::string path;
     if (!shell_.chooseFile(r, path)) return;
     const bool emphasis = !highlight_.nets.empty() || !highlight_.components.empty();
-    const std::string svg = renderSvg(s, sheet_, settings_, emphasis ? &highlight_ : nullptr, 2000);
+    const std::string svg = renderSvg(s, sheet_, settings_, emphasis ? &highlight_ : nullptr, 2000, page_frame_);
     std::ofstream out(fsPath(path), std::ios::binary | std::ios::trunc);
     if (!out) return;  // skipped without a message
     out.write(svg.data(), static_cast<std::streamsize>(svg.size()));
@@ -564,7 +573,7 @@ void WindowController::exportPng() {
     if (r.image_width > 0) png_width_ = r.image_width;
     const bool emphasis = !highlight_.nets.empty() || !highlight_.components.empty();
     std::string error;
-    if (options_.png(s, sheet_, settings_, emphasis ? &highlight_ : nullptr, png_width_, path, &error))
+    if (options_.png(s, sheet_, settings_, emphasis ? &highlight_ : nullptr, page_frame_, png_width_, path, &error))
         setStatus("Exported " + path);
     else
         shell_.showMessage("Error", "Could not export the image:\n" + error, MessageIcon::Error);

@@ -56,6 +56,7 @@ enum class WindowCommand {
     PanUp,
     PanDown,
     ParentSheet,
+    TogglePageFrame,  // the paper's border and title block, for this session
 };
 
 enum class MessageIcon { Error, Warning, Info };
@@ -90,8 +91,8 @@ public:
 };
 
 // PNG of one sheet, PDF of every sheet: the platform's drawing library writes them.
-using PngExporter = std::function<bool(const Schematic&, int sheet, const Settings&, const Highlight*, int width_px,
-                                       const std::string& path, std::string* error)>;
+using PngExporter = std::function<bool(const Schematic&, int sheet, const Settings&, const Highlight*, bool frame,
+                                       int width_px, const std::string& path, std::string* error)>;
 using PdfExporter = std::function<bool(const Schematic&, const Settings&, const Highlight*, const std::string& path,
                                        std::string* error)>;
 
@@ -165,6 +166,8 @@ public:
     bool panning() const { return pan_.active; }
     bool canExportPng() const { return static_cast<bool>(options_.png); }
     bool canExportPdf() const { return static_cast<bool>(options_.pdf); }
+    // Whether the canvas, Fit and the SVG and PNG exports show the page frame.
+    bool pageFrame() const { return page_frame_; }
     // The canvas colour, and with nothing open the invitation in its own colour.
     Color background() const;
     static const char* invitationText();
@@ -268,6 +271,7 @@ private:
     FindResult find_;
     int find_pos_ = -1;
     int png_width_ = 2000;
+    bool page_frame_ = false;
 
     // The chat: the conversation belongs to the worker while busy_ is set.
     std::string transcript_;

@@ -15,6 +15,7 @@
 #include "fixtures/run_netloom.h"
 #include "fixtures/window_designs.h"
 #include "open/schematic_open.h"
+#include "render/page_frame.h"
 #include "render/theme.h"
 
 using namespace nl;
@@ -152,6 +153,35 @@ TEST(WindowView, FitCentresTheSheetWithinTheZoomLimits) {
     c.resize(1000, 800);
     const BBox box = sheetViewBox(*c.schematic(), 0);
     EXPECT_NEAR(c.zoom(), std::min(1000 / (box.max_x - box.min_x), 800 / (box.max_y - box.min_y)), 1e-9);
+}
+
+TEST(WindowView, ThePageFrameShowsThePaperAndIsNotSaved) {
+    Window w;
+    w.c->start({"netloom", "sample"});
+    const Schematic& s = *w.c->schematic();
+    auto texts = [&] {
+        nl::testing::RecordingPainter p;
+        w.c->paint(p);
+        return p;
+    };
+    EXPECT_EQ(texts().text("Sheet: /").op, "");
+    const double fitted = w.c->zoom();
+
+    w.shell.take();
+    w.c->command(WindowCommand::TogglePageFrame);
+    EXPECT_TRUE(w.c->pageFrame());
+    EXPECT_TRUE(w.shell.take() & kChangedCanvas);
+    EXPECT_EQ(texts().text("Sheet: /").op, "text");
+    // Fit now shows the whole sheet of paper, which is larger than the drawing on it.
+    w.c->command(WindowCommand::Fit);
+    const BBox page = sheetPageBox(s, 0);
+    EXPECT_LT(w.c->zoom(), fitted);
+    EXPECT_NEAR(std::min(1000 / (page.max_x - page.min_x), 800 / (page.max_y - page.min_y)), w.c->zoom(), 1e-9);
+    EXPECT_TRUE(w.saved.empty());
+
+    w.c->command(WindowCommand::TogglePageFrame);
+    EXPECT_FALSE(w.c->pageFrame());
+    EXPECT_EQ(texts().text("Sheet: /").op, "");
 }
 
 TEST(WindowView, WheelClampsAndKeepsThePointUnderTheCursor) {
@@ -459,9 +489,11 @@ TEST(WindowFiles, OpenRecentDropAndExports) {
     settings.recent = {dir.file("gone.kicad_sch"), "/a", "/b"};
     WindowOptions options;
     std::vector<int> widths;
-    options.png = [&](const Schematic&, int, const Settings&, const Highlight*, int width, const std::string& path,
-                      std::string* error) {
+    std::vector<bool> frames;
+    options.png = [&](const Schematic&, int, const Settings&, const Highlight*, bool frame, int width,
+                      const std::string& path, std::string* error) {
         widths.push_back(width);
+        frames.push_back(frame);
         *error = "disk full";
         return path.find("ok") != std::string::npos;
     };
@@ -514,6 +546,15 @@ TEST(WindowFiles, OpenRecentDropAndExports) {
     EXPECT_EQ(w.shell.file_requests.back().image_width, 640);
     EXPECT_EQ(widths, (std::vector<int>{640, 640}));
     EXPECT_EQ(w.shell.messages.back().text, "Could not export the image:\ndisk full");
+
+    // The page frame, once shown, is in the window's exports too.
+    w.c->command(WindowCommand::TogglePageFrame);
+    w.shell.file_answers = {dir.file("ok2.png"), dir.file("framed.svg")};
+    w.c->command(WindowCommand::ExportPng);
+    EXPECT_EQ(frames, (std::vector<bool>{false, false, true}));
+    w.c->command(WindowCommand::ExportSvg);
+    EXPECT_NE(nltest::slurp(dir.file("framed.svg")).find("Sheet: /"), std::string::npos);
+    EXPECT_EQ(nltest::slurp(dir.file("out.svg")).find("Sheet: /"), std::string::npos);
 }
 
 TEST(WindowTrace, OneJsonLinePerChange) {

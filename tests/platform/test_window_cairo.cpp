@@ -4,9 +4,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "fixtures/fake_window_shell.h"
 #include "open/schematic_open.h"
@@ -47,12 +44,6 @@ bool near(uint32_t pixel, const Color& c) {
     return true;
 }
 
-std::string slurp(const std::string& path) {
-    std::stringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
-
 }  // namespace
 
 // The canvas shows the sheet where the controller's view puts it: a clicked
@@ -75,28 +66,6 @@ TEST(WindowCanvas, TheHighlightIsDrawnWhereTheClickWas) {
     Image after;
     after.paint(c);
     EXPECT_TRUE(near(after.at(x, y), themeByName("dark").highlight)) << std::hex << after.at(x, y);
-}
-
-TEST(WindowCanvas, PdfHasAPagePerSheet) {
-    const std::string dir = std::filesystem::temp_directory_path() / "netloom_pdf_test";
-    std::filesystem::create_directories(dir);
-    std::string error;
-    auto demo = loadSampleSchematic();
-    ASSERT_TRUE(writeSheetsPdf(*demo, Settings{}, nullptr, dir + "/demo.pdf", &error)) << error;
-    const std::string pdf = slurp(dir + "/demo.pdf");
-    EXPECT_EQ(pdf.rfind("%PDF-", 0), 0u);
-    EXPECT_NE(pdf.find("/Count 1"), std::string::npos);
-
-    const std::string video = "/usr/share/kicad/demos/video/video.kicad_sch";
-    if (std::filesystem::exists(video)) {
-        auto s = openSchematicFile(video, &error);
-        ASSERT_TRUE(s);
-        ASSERT_TRUE(writeSheetsPdf(*s, Settings{}, nullptr, dir + "/video.pdf", &error)) << error;
-        EXPECT_NE(slurp(dir + "/video.pdf").find("/Count " + std::to_string(s->sheets.size())), std::string::npos);
-    }
-    EXPECT_FALSE(writeSheetsPdf(*demo, Settings{}, nullptr, dir + "/no/such/folder/x.pdf", &error));
-    EXPECT_NE(error.find("Cannot write " + dir + "/no/such/folder/x.pdf"), std::string::npos) << error;
-    std::filesystem::remove_all(dir);
 }
 
 #endif

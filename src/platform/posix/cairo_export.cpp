@@ -48,7 +48,7 @@ cairo_status_t drawSheetPage(cairo_t* cr, const Schematic& s, int sheet, const S
 }
 
 bool writeDesignPdf(const Schematic& s, const std::vector<int>& sheets, const Settings& settings,
-                    const std::string& path, std::string* error) {
+                    const std::string& path, std::string* error, const Highlight* highlight) {
     const int n = static_cast<int>(s.sheets.size());
     for (int sheet : sheets)
         if (sheet < 0 || sheet >= n) return fail(error, "no sheet " + std::to_string(sheet) + " in the design");
@@ -71,7 +71,7 @@ bool writeDesignPdf(const Schematic& s, const std::vector<int>& sheets, const Se
         const double scale = std::min(w / (box.max_x - box.min_x), h / (box.max_y - box.min_y));
         cairo_pdf_surface_set_size(surface.get(), w, h);
         cairo_t* cr = cairo_create(surface.get());
-        status = drawSheetPage(cr, s, sheet, settings, nullptr, box, scale, true);
+        status = drawSheetPage(cr, s, sheet, settings, highlight, box, scale, true);
         cairo_show_page(cr);
         if (status == CAIRO_STATUS_SUCCESS) status = cairo_status(cr);
         cairo_destroy(cr);
@@ -92,7 +92,9 @@ bool writeDesignPdf(const Schematic& s, const std::vector<int>& sheets, const Se
 
 DrawingWriters cairoDrawingWriters() {
     DrawingWriters writers;
-    writers.pdf = writeDesignPdf;
+    writers.pdf = [](const Schematic& s, const std::vector<int>& sheets, const Settings& settings,
+                     const std::string& path,
+                     std::string* error) { return writeDesignPdf(s, sheets, settings, path, error); };
     writers.png = [](const Schematic& s, int sheet, const Settings& settings, bool frame, int width_px,
                      const std::string& path, std::string* error) {
         return renderSheetPng(s, sheet, settings, nullptr, width_px, path, error, frame);

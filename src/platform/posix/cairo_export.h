@@ -25,9 +25,10 @@ cairo_status_t drawSheetPage(cairo_t* cr, const Schematic& s, int sheet, const S
 
 // `sheets` in that order, one page each the size of its sheet's page
 // (sheetPageBox), the frame drawn, the texts as real text, the document
-// outline nested as the hierarchy with the sheet paths as titles.
+// outline nested as the hierarchy with the sheet paths as titles; `highlight`
+// emphasised on every page as the window shows it.
 bool writeDesignPdf(const Schematic& s, const std::vector<int>& sheets, const Settings& settings,
-                    const std::string& path, std::string* error);
+                    const std::string& path, std::string* error, const Highlight* highlight = nullptr);
 
 // The Cairo writers, as the core takes them (drawing_export.h).
 DrawingWriters cairoDrawingWriters();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/window_controller.h"
+#include "platform/posix/cairo_export.h"
 #include "platform/posix/cairo_painter.h"
 #include "platform/posix/window_cairo.h"
 
@@ -148,6 +149,14 @@ GtkWidget* GtkShell::buildMenu() {
     menuItem(view, "Zoom _In", WindowCommand::ZoomIn, GDK_KEY_plus, GdkModifierType(0), false);
     menuItem(view, "Zoom _Out", WindowCommand::ZoomOut, GDK_KEY_minus, GdkModifierType(0), false);
     menuItem(view, "_Parent Sheet", WindowCommand::ParentSheet, GDK_KEY_BackSpace, GdkModifierType(0), false);
+    separator(view);
+    // Not saved: a page frame is for a look at the printed page, not a preference.
+    GtkWidget* frame = gtk_check_menu_item_new_with_mnemonic("Page Fr_ame");
+    g_signal_connect(frame, "toggled", G_CALLBACK(+[](GtkCheckMenuItem*, gpointer p) {
+                         static_cast<WindowController*>(p)->command(WindowCommand::TogglePageFrame);
+                     }),
+                     c_);
+    gtk_menu_shell_append(GTK_MENU_SHELL(view), frame);
     separator(view);
     GtkWidget* findItem = gtk_menu_item_new_with_mnemonic("_Find\u2026");
     gtk_widget_add_accelerator(findItem, "activate", accel_, GDK_KEY_f, ctrl, GTK_ACCEL_VISIBLE);
@@ -694,11 +703,20 @@ int runGtkWindow(int argc, char** argv) {
     Settings settings = settingsForReading(&warning);
     if (!warning.empty()) std::fprintf(stderr, "%s\n", warning.c_str());
     WindowOptions options;
-    options.png = [](const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight, int width,
-                     const std::string& path, std::string* error) {
-        return renderSheetPng(s, sheet, settings, highlight, width, path, error, false);
+    options.png = [](const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight, bool frame,
+                     int width, const std::string& path, std::string* error) {
+        return renderSheetPng(s, sheet, settings, highlight, width, path, error, frame);
     };
-    options.pdf = writeSheetsPdf;
+    // The document the command line's --pdf writes (paper colours, every sheet
+    // framed on its own paper), with the window's highlight.
+    options.pdf = [](const Schematic& s, const Settings& settings, const Highlight* highlight, const std::string& path,
+                     std::string* error) {
+        Settings paper = settings;
+        paper.theme = "paper";
+        std::vector<int> sheets(s.sheets.size());
+        for (size_t i = 0; i < sheets.size(); ++i) sheets[i] = static_cast<int>(i);
+        return writeDesignPdf(s, sheets, paper, path, error, highlight);
+    };
     if (const char* trace = std::getenv("NETLOOM_UI_TRACE")) options.trace_path = trace;
 
     auto shell = std::make_unique<GtkShell>();

@@ -5,6 +5,7 @@
 
 #if NETLOOM_HAVE_GTK
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -339,7 +340,19 @@ void GtkShell::build(WindowController& controller) {
 
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(window_), kWindowTitle);
-    gtk_window_set_default_size(GTK_WINDOW(window_), 1400, 900);
+    // 1400 x 900, but never larger than the screen's work area: on a laptop
+    // the inspector pane would open beyond its right edge.
+    int width = 1400, height = 900;
+    if (GdkMonitor* monitor = gdk_display_get_primary_monitor(display) ? gdk_display_get_primary_monitor(display)
+                                                                       : gdk_display_get_monitor(display, 0)) {
+        GdkRectangle area;
+        gdk_monitor_get_workarea(monitor, &area);
+        if (area.width > 0 && area.height > 0) {
+            width = std::min(width, area.width * 19 / 20);
+            height = std::min(height, area.height * 19 / 20);
+        }
+    }
+    gtk_window_set_default_size(GTK_WINDOW(window_), width, height);
     gtk_window_set_icon_name(GTK_WINDOW(window_), "netloom");
     accel_ = gtk_accel_group_new();
     gtk_window_add_accel_group(GTK_WINDOW(window_), accel_);

@@ -8,6 +8,9 @@
 
 #ifdef _WIN32
 
+// GDI+'s headers need IStream and PROPID, which the lean
+// windows.h leaves out, so the order of these includes matters.
+// clang-format off
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -15,10 +18,10 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
-// GDI+'s headers need IStream and PROPID, which the lean windows.h leaves out.
-#include <gdiplus.h>
 #include <objidl.h>
 #include <propidl.h>
+#include <gdiplus.h>
+// clang-format on
 
 #include <memory>
 #include <string>

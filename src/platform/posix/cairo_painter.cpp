@@ -58,6 +58,7 @@ CairoPainter::CairoPainter(cairo_t* cr, double zoom) : cr_(cr), zoom_(zoom) {
 }
 
 CairoPainter::~CairoPainter() {
+    flushLines();
     while (clip_depth_ > 0) popClip();
     if (regular_) cairo_font_face_destroy(regular_);
     if (bold_) cairo_font_face_destroy(bold_);
@@ -70,12 +71,16 @@ void CairoPainter::check() {
 }
 
 void CairoPainter::setPen(const Color& color, double width) {
+    if (lines_pending_ && (color.r != pen_color_.r || color.g != pen_color_.g || color.b != pen_color_.b ||
+                           color.a != pen_color_.a || width != pen_width_))
+        flushLines();
     pen_color_ = color;
     pen_width_ = width;
     has_pen_ = true;
 }
 
 void CairoPainter::setBrush(const Color& color) {
+    flushLines();
     brush_color_ = color;
     has_brush_ = true;
 }
@@ -108,15 +113,22 @@ void CairoPainter::strokeAndFill(bool fill, bool stroke) {
     check();
 }
 
-void CairoPainter::drawLine(Point a, Point b) {
-    if (!has_pen_ || !finite(a) || !finite(b)) return;
-    cairo_new_path(cr_);
-    cairo_move_to(cr_, a.x, a.y);
-    cairo_line_to(cr_, b.x, b.y);
+void CairoPainter::flushLines() {
+    if (!lines_pending_) return;
+    lines_pending_ = false;
     strokeAndFill(false, true);
 }
 
+void CairoPainter::drawLine(Point a, Point b) {
+    if (!has_pen_ || !finite(a) || !finite(b)) return;
+    if (!lines_pending_) cairo_new_path(cr_);
+    cairo_move_to(cr_, a.x, a.y);
+    cairo_line_to(cr_, b.x, b.y);
+    lines_pending_ = true;
+}
+
 void CairoPainter::drawPolyline(const std::vector<Point>& points, bool closed) {
+    flushLines();
     if (points.size() < 2 || !(has_pen_ || has_brush_)) return;
     if (!std::all_of(points.begin(), points.end(), finite)) return;
     cairo_new_path(cr_);
@@ -133,6 +145,7 @@ void CairoPainter::drawPolyline(const std::vector<Point>& points, bool closed) {
 }
 
 void CairoPainter::drawCircle(Point c, double r) {
+    flushLines();
     if (!finite(c) || !std::isfinite(r)) return;
     cairo_new_path(cr_);
     cairo_arc(cr_, c.x, c.y, std::max(r, kMinRadius), 0, 2 * std::numbers::pi);
@@ -141,6 +154,7 @@ void CairoPainter::drawCircle(Point c, double r) {
 }
 
 void CairoPainter::drawRect(Point a, Point b) {
+    flushLines();
     if (!finite(a) || !finite(b)) return;
     cairo_new_path(cr_);
     cairo_rectangle(cr_, std::min(a.x, b.x), std::min(a.y, b.y), std::fabs(b.x - a.x), std::fabs(b.y - a.y));
@@ -162,6 +176,7 @@ cairo_font_face_t* CairoPainter::face(bool bold) {
 
 void CairoPainter::drawTextLine(std::span<const TextRun> runs, Point anchor, double size, double angle, int h, int v,
                                 bool bold, const Color& color) {
+    flushLines();
     if (!finite(anchor) || !std::isfinite(size) || size <= 0 || !std::isfinite(angle)) return;
     struct Piece {
         std::string utf8;
@@ -176,24 +191,48 @@ void CairoPainter::drawTextLine(std::span<const TextRun> runs, Point anchor, dou
         pieces.push_back({validUtf8(r.text), r.shift != 0 ? kScriptScale * size : size, 0, rise * size, r.overbar});
     }
     if (pieces.empty()) return;
-    cairo_save(cr_);
-    cairo_set_font_face(cr_, face(bold));
-    cairo_set_font_options(cr_, font_options_);
-    cairo_set_font_size(cr_, size);
+    // The matrix, not cairo_save: a paint shows thousands of texts, and the
+    // rest of the state is set by every drawing call anyway.
+    cairo_matrix_t matrix;
+    cairo_get_matrix(cr_, &matrix);
+    // Each font setting drops Cairo's scaled font: set only what changed.
+    if (cairo_font_face_t* f = face(bold); cairo_get_font_face(cr_) != f) cairo_set_font_face(cr_, f);
+    if (!options_set_) {
+        cairo_set_font_options(cr_, font_options_);
+        options_set_ = true;
+    }
+    cairo_matrix_t font_matrix;
+    cairo_get_font_matrix(cr_, &font_matrix);
+    if (font_matrix.xx != size || font_matrix.yy != size || font_matrix.xy != 0 || font_matrix.yx != 0)
+        cairo_set_font_size(cr_, size);
     cairo_font_extents_t fe;
     cairo_font_extents(cr_, &fe);
     // The line's layout box: the runs' advances by the font's line height.
     // Sizes are set only when they change: each change costs a font lookup.
+    // Each run is turned into glyphs once, for measuring and for drawing.
     double W = 0, current = size;
     auto sized = [&](double s) {
         if (s != current) cairo_set_font_size(cr_, current = s);
     };
-    for (Piece& piece : pieces) {
-        sized(piece.size);
+    struct Glyphs {
+        cairo_glyph_t* glyphs = nullptr;
+        int count = 0;
+        ~Glyphs() { cairo_glyph_free(glyphs); }
+    };
+    std::vector<Glyphs> shaped(pieces.size());
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        sized(pieces[i].size);
+        cairo_scaled_font_t* font = cairo_get_scaled_font(cr_);
+        if (cairo_scaled_font_text_to_glyphs(font, 0, 0, pieces[i].utf8.data(), static_cast<int>(pieces[i].utf8.size()),
+                                             &shaped[i].glyphs, &shaped[i].count, nullptr, nullptr,
+                                             nullptr) != CAIRO_STATUS_SUCCESS) {
+            shaped[i].glyphs = nullptr, shaped[i].count = 0;
+            continue;
+        }
         cairo_text_extents_t te;
-        cairo_text_extents(cr_, piece.utf8.c_str(), &te);
-        piece.advance = te.x_advance;
-        W += piece.advance;
+        cairo_scaled_font_glyph_extents(font, shaped[i].glyphs, shaped[i].count, &te);
+        pieces[i].advance = te.x_advance;
+        W += pieces[i].advance;
     }
     const double H = fe.ascent + fe.descent;
     const double ox = h < 0 ? 0 : h == 0 ? -W / 2 : -W;
@@ -203,10 +242,14 @@ void CairoPainter::drawTextLine(std::span<const TextRun> runs, Point anchor, dou
     setSource(cr_, color);
     double x = ox;
     const double baseline = oy + fe.ascent;
-    for (const Piece& piece : pieces) {
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        const Piece& piece = pieces[i];
         sized(piece.size);
-        cairo_move_to(cr_, x, baseline - piece.rise);
-        cairo_show_text(cr_, piece.utf8.c_str());
+        for (int g = 0; g < shaped[i].count; ++g) {
+            shaped[i].glyphs[g].x += x;
+            shaped[i].glyphs[g].y += baseline - piece.rise;
+        }
+        cairo_show_glyphs(cr_, shaped[i].glyphs, shaped[i].count);
         if (piece.overbar) {
             // At the line's height, so a bar over a subscript joins its neighbours'; above a superscript.
             const double y = baseline - std::max(kOverbarRise * size, piece.rise + kOverbarRise * piece.size);
@@ -221,10 +264,11 @@ void CairoPainter::drawTextLine(std::span<const TextRun> runs, Point anchor, dou
         x += piece.advance;
     }
     check();
-    cairo_restore(cr_);
+    cairo_set_matrix(cr_, &matrix);
 }
 
 void CairoPainter::pushClip(double min_x, double min_y, double max_x, double max_y) {
+    flushLines();
     cairo_save(cr_);
     ++clip_depth_;
     cairo_reset_clip(cr_);
@@ -235,6 +279,7 @@ void CairoPainter::pushClip(double min_x, double min_y, double max_x, double max
 }
 
 void CairoPainter::popClip() {
+    flushLines();
     if (clip_depth_ == 0) return;
     cairo_restore(cr_);
     --clip_depth_;

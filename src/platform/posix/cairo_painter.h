@@ -28,23 +28,36 @@ public:
     void setPen(const Color& color, double width) override;
     void setBrush(const Color& color) override;
     void noBrush() override { has_brush_ = false; }
-    void noPen() override { has_pen_ = false; }
+    void noPen() override {
+        flushLines();
+        has_pen_ = false;
+    }
     void drawLine(Point a, Point b) override;
     void drawPolyline(const std::vector<Point>& points, bool closed) override;
     void drawCircle(Point centre, double radius) override;
     void drawRect(Point a, Point b) override;
     void drawTextLine(std::span<const TextRun> runs, Point anchor, double size, double angle, int h, int v, bool bold,
                       const Color& color) override;
-    void setDashed(bool dashed) override { dashed_ = dashed; }
+    void setDashed(bool dashed) override {
+        if (dashed != dashed_) flushLines();
+        dashed_ = dashed;
+    }
     void pushClip(double min_x, double min_y, double max_x, double max_y) override;
     void popClip() override;
 
     double zoom() const { return zoom_; }
     // The last failure met while drawing (CAIRO_STATUS_SUCCESS when none).
-    cairo_status_t lastStatus() const { return status_; }
+    // Strokes what is pending first, so the status covers every call so far.
+    cairo_status_t lastStatus() {
+        flushLines();
+        return status_;
+    }
 
 private:
     void strokeAndFill(bool fill, bool stroke);
+    // Strokes the lines drawn since the pen last changed, as one path: one
+    // stroke per wire is most of what a zoomed-in paint costs.
+    void flushLines();
     void check();
     cairo_font_face_t* face(bool bold);
 
@@ -55,6 +68,8 @@ private:
     bool has_pen_ = false;
     bool has_brush_ = false;
     bool dashed_ = false;
+    bool lines_pending_ = false;  // the current path holds unstroked lines
+    bool options_set_ = false;    // font_options_ given to cr_
     double pen_width_ = 0.15;
     int clip_depth_ = 0;
     cairo_status_t status_ = CAIRO_STATUS_SUCCESS;

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <stdexcept>
+#include <utility>
 
 #include "base/file_io.h"
 #include "base/heap_reserve.h"
@@ -786,7 +787,10 @@ void placeSymbol(KicadLoadContext& ctx, SExpr list, int sheet_index) {
         if (SExpr u = p.find("unit")) c.unit = toInt(num(u, 1, c.unit));
         return true;
     };
-    if (instances) {
+    if (ctx.symbol_paths) {
+        const auto found = ctx.symbol_paths->find(ctx.instance_path);
+        if (found != ctx.symbol_paths->end()) resolved = useInstance(found->second);
+    } else if (instances) {
         forArgs(instances, [&](SExpr project) {
             if (resolved || !project.is_list() || project.head() != "project") return;
             forArgs(project, [&](SExpr p) {
@@ -931,8 +935,26 @@ size_t sheetRecords(const SExprOutline& file) {
 }
 
 // Sub-sheet files up to this size stay outlined for the whole load, so a small
-// sheet used many times is read once; bigger ones are read again per use.
+// sheet used many times is read once; bigger ones are read again per use,
+// until a file used this often is kept too: reading it once per use of a
+// sheet reused thousands of times would cost more than any memory it holds.
 constexpr size_t kSheetFileKeptBytes = 1 << 20;
+constexpr int kSheetFileRereads = 8;
+
+// A placed symbol's instance paths, each to the first entry for it that names
+// a reference: what the scan in placeSymbol would find.
+std::unordered_map<std::string_view, SExpr> instancePaths(SExpr symbol) {
+    std::unordered_map<std::string_view, SExpr> paths;
+    const SExpr instances = symbol.find("instances");
+    if (!instances) return paths;
+    forArgs(instances, [&](SExpr project) {
+        if (!project.is_list() || project.head() != "project") return;
+        forArgs(project, [&](SExpr p) {
+            if (p.is_list() && p.head() == "path" && !p.find("reference").view(1).empty()) paths.emplace(p.view(1), p);
+        });
+    });
+    return paths;
+}
 
 // Reads and outlines the sheet file at `path` into `entry`; false (with
 // `failure` set) when it cannot be read. A parse failure is kept in the entry.
@@ -1056,8 +1078,11 @@ void readSheetSymbol(KicadLoadContext& ctx, SExpr item, const std::string& path,
     if (entry.outline) {
         // Held by this use: a nested use of the same file cannot let it go underneath.
         const std::shared_ptr<const SExprOutline> file = entry.outline;
+        KicadSheetFile* const savedFile = std::exchange(ctx.sheet_file, &entry);
+        ++entry.uses;
         loadKicadSheetItems(ctx, *file, readPath, childIndex);
-        if (entry.bytes > kSheetFileKeptBytes) entry.outline.reset();
+        ctx.sheet_file = savedFile;
+        if (entry.bytes > kSheetFileKeptBytes && entry.uses < kSheetFileRereads) entry.outline.reset();
     } else if (!entry.error.empty()) {
         s.warnings.push_back("Sheet '" + readPath + "': " + entry.error);
     }
@@ -1103,13 +1128,27 @@ void loadKicadSheetItems(KicadLoadContext& ctx, const SExprOutline& file, const 
     if (const SExprTree lib = file.parseFirst("lib_symbols"); lib.root()) readLibSymbols(ctx, lib.root());
     reserveFor(s, root);
 
-    // Items are parsed one at a time, so the tree of the whole file never exists.
-    auto forItems = [&file](auto&& wanted, auto&& f) {
+    // Items are parsed one at a time, so the tree of the whole file never
+    // exists; but a file used often keeps them (see KicadSheetFile).
+    KicadSheetFile* const kept = ctx.sheet_file && ctx.sheet_file->uses > kSheetFileRereads ? ctx.sheet_file : nullptr;
+    if (kept && kept->items.size() != file.size()) kept->items.assign(file.size(), {});
+    auto forItems = [&](auto&& wanted, auto&& f) {
         for (size_t i = 1; i < file.size(); ++i) {
             const SExpr item = file.item(i);
             if (!item.is_list() || !wanted(item.head())) continue;
-            const SExprTree tree = file.parse(i);
-            f(tree.root());
+            if (!kept) {
+                const SExprTree tree = file.parse(i);
+                f(tree.root());
+                continue;
+            }
+            KicadSheetFile::Item& k = kept->items[i];
+            if (!k.tree) {
+                k.tree = std::make_shared<const SExprTree>(file.parse(i));
+                if (item.head() == "symbol") k.paths = instancePaths(k.tree->root());
+            }
+            ctx.symbol_paths = item.head() == "symbol" ? &k.paths : nullptr;
+            f(k.tree->root());
+            ctx.symbol_paths = nullptr;
         }
     };
     auto drawing = [](std::string_view h) {

@@ -65,13 +65,22 @@ private:
 };
 
 // A sub-sheet file, read and outlined once however many sheet symbols use it.
-// Large files are let go after each use (memory counts more than a second
-// read) and only what they cost is remembered.
+// Large files are let go after each of their first few uses (memory counts
+// more than a second read) and only what they cost is remembered.
 struct KicadSheetFile {
     std::shared_ptr<const SExprOutline> outline;  // null when the file did not parse or was let go
     std::string error;                            // the parser's message when it did not parse
     size_t records = 0;                           // what one copy makes, placed symbols aside
     size_t bytes = 0;                             // size of the file
+    int uses = 0;                                 // sheets loaded from it so far
+    // Once a file has been used often, its items stay parsed and each placed
+    // symbol's instance paths are indexed: parsing the file and scanning every
+    // symbol's list of instances once per use would make N uses cost N squared.
+    struct Item {
+        std::shared_ptr<const SExprTree> tree;
+        std::unordered_map<std::string_view, SExpr> paths;  // instance path -> its (path ...) entry
+    };
+    std::vector<Item> items;  // by item index; empty until then
 };
 
 // One per opened design, alive for the duration of the load.
@@ -97,6 +106,10 @@ struct KicadLoadContext {
     bool sheet_limit_warned = false;
     // What the load may still create; none means no limit.
     LoadBudget* budget = nullptr;
+    // The sheet file being read, when it is a sub-sheet file (null for the root).
+    KicadSheetFile* sheet_file = nullptr;
+    // The instance paths of the symbol being placed, when its file indexes them.
+    const std::unordered_map<std::string_view, SExpr>* symbol_paths = nullptr;
     // Each sub-sheet file is read and parsed once, however many sheet symbols
     // use it; by normalised path.
     std::map<std::string, KicadSheetFile> sheet_files;

@@ -232,6 +232,51 @@ TEST(KicadLoader, ReusedSheetsGetTheirOwnReferences) {
     EXPECT_TRUE(s->graphics[0].points[2].x == 30 && s->graphics[0].points[2].y == 15);
 }
 
+TEST(KicadLoader, ASheetUsedManyTimesReadsAlikeOnEveryUse) {
+    // Twenty uses of one sheet: past the first few the file's items stay
+    // parsed and the instance paths indexed; every use must still find its
+    // own reference, the first entry naming one, and fall back alike.
+    TempDir t;
+    const int uses = 20;
+    std::string root = "(kicad_sch (version 20231120) (uuid \"00000000-0000-0000-0000-0000000000aa\")\n";
+    std::string paths[2];
+    for (int i = 0; i < uses; ++i) {
+        char uuid[40];
+        std::snprintf(uuid, sizeof uuid, "00000000-0000-0000-0000-%012d", i + 1);
+        root += "(sheet (at " + std::to_string(i * 20) + " 0) (size 10 10) (uuid \"" + uuid +
+                "\") (property \"Sheetname\" \"S" + std::to_string(i) +
+                "\" (at 0 0 0)) (property \"Sheetfile\" \"child.kicad_sch\" (at 0 0 0)))\n";
+        const std::string path = std::string("/00000000-0000-0000-0000-0000000000aa/") + uuid;
+        if (i == 2 || i == 14) continue;  // no entry for these uses, one before the file is kept, one after
+        for (int k = 0; k < 2; ++k) {
+            if (i == 3) paths[k] += "(path \"" + path + "\" (reference \"\") (unit 1))";  // names nothing
+            paths[k] += "(path \"" + path + "\" (reference \"U" + std::to_string(100 * k + i) + "\") (unit " +
+                        std::to_string(k + 1) + "))";
+        }
+    }
+    t.write("root.kicad_sch", root + ")");
+    std::string child = std::string("(kicad_sch (version 20231120) (uuid \"00000000-0000-0000-0000-0000000000bb\")\n") +
+                        kDualLib + "\n(wire (pts (xy 0 0) (xy 5 0)))\n";
+    for (int k = 0; k < 2; ++k)
+        child += "(symbol (lib_id \"Amp:Dual\") (at " + std::to_string(30 * k) + " 0 0) (unit " +
+                 std::to_string(k + 1) + ") (uuid \"00000000-0000-0000-0000-00000000000" + std::to_string(k) +
+                 "\") (property \"Reference\" \"U?\" (at 0 0 0)) (instances (project \"p\" " + paths[k] + ")))\n";
+    t.write("child.kicad_sch", child + ")");
+
+    std::string error;
+    auto s = openSchematicFile((t.dir / "root.kicad_sch").string(), &error);
+    ASSERT_TRUE(s) << error;
+    ASSERT_EQ(s->sheets.size(), size_t(uses + 1));
+    ASSERT_EQ(s->components.size(), size_t(2 * uses));
+    EXPECT_EQ(s->wires.size(), size_t(uses));
+    for (const Component& c : s->components) {
+        const int use = c.sheet - 1, k = c.unit - 1;
+        // Without an entry of its own, a use takes the last one listed under the root, kept or not.
+        const std::string want = "U" + std::to_string(100 * k + (use == 2 || use == 14 ? uses - 1 : use));
+        EXPECT_EQ(c.reference, want) << "use " << use << " unit " << c.unit;
+    }
+}
+
 TEST(KicadLoader, EachSheetFileKeepsItsOwnLibrarySymbols) {
     // Three files embed Diode:D_Schottky: the root and "Clamp" an outlined one
     // with a passive cathode, "Supply" a filled one whose cathode is a power

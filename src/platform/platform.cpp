@@ -6,6 +6,9 @@
 #if NETLOOM_GUI_MODULE
 #include "platform/posix/gui_module.h"
 #endif
+#ifdef _WIN32
+#include "platform/win32/win32_window.h"
+#endif
 
 namespace nl {
 
@@ -22,7 +25,9 @@ void registerPlatformServices() {
 }
 
 WindowStarter platformWindowStarter() {
-#if NETLOOM_GUI_MODULE
+#ifdef _WIN32
+    return win32::runWindow;
+#elif NETLOOM_GUI_MODULE
     return runGuiModuleWindow;
 #else
     return [](int, char**) {

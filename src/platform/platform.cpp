@@ -7,6 +7,7 @@
 #include "platform/posix/gui_module.h"
 #endif
 #ifdef _WIN32
+#include "platform/win32/gdiplus_painter.h"
 #include "platform/win32/win32_window.h"
 #endif
 
@@ -19,8 +20,11 @@ void registerPlatformServices() {
     setHeapReserver(reserveLargePageHeap);
 #endif
 #if NETLOOM_GUI_MODULE
-    // PDF and PNG come with the window's module; a build without it (Windows for now) has neither.
+    // PDF and PNG come with the window's module.
     setDrawingWriters(guiModuleDrawingWriters());
+#elif defined(_WIN32)
+    // PNG through GDI+'s encoder; Windows has no PDF writer.
+    setDrawingWriters(gdiplusDrawingWriters());
 #endif
 }
 

@@ -39,15 +39,17 @@ class WindowController;
 // it runs. False with a message when it cannot start. Thread-safe.
 bool startGdiplus(std::string* error = nullptr);
 
-// Ends GDI+ if it was started, releasing the kept font families first. Call
-// only when no GDI+ object is left (the window closed, the command done).
+// Ends GDI+ if it was started and no GdiplusSession holds it, releasing the
+// kept font families first. Call only when no GDI+ object is left (the
+// window closed, the command done).
 void stopGdiplus();
 
-// Starts GDI+ for a scope and stops it at the end (the window's lifetime).
+// Keeps GDI+ running for a scope (the window's lifetime): while one exists,
+// stopGdiplus leaves GDI+ alone, and the last one to go stops it.
 class GdiplusSession {
 public:
-    GdiplusSession() : ok_(startGdiplus(&error_)) {}
-    ~GdiplusSession() { stopGdiplus(); }
+    GdiplusSession();
+    ~GdiplusSession();
     GdiplusSession(const GdiplusSession&) = delete;
     GdiplusSession& operator=(const GdiplusSession&) = delete;
     bool ok() const { return ok_; }
@@ -55,7 +57,7 @@ public:
 
 private:
     std::string error_;
-    bool ok_;
+    bool ok_ = false;
 };
 
 class GdiplusPainter : public Painter {
@@ -89,6 +91,7 @@ public:
 
 private:
     void check(Gdiplus::Status status);
+    void stroke(Gdiplus::GraphicsPath& path, bool roundJoins);
 
     Gdiplus::Graphics& graphics_;
     Gdiplus::Status status_ = Gdiplus::Ok;

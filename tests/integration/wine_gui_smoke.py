@@ -4,7 +4,7 @@
     wine_gui_smoke.py <netloom.exe> [screenshot folder]
 
 Starts `netloom.exe sample` under Xvfb and Wine, clicks a pin, opens the ERC
-tab, opens KiCad's `video` demo from the recent files, enters a sub-sheet and
+tab, asks the fake chat-completions server a question, opens KiCad's `video` demo from the recent files, enters a sub-sheet and
 comes back, opens Settings, picks another theme and closes it, and quits.
 What happened is read from the state trace the window writes
 (NETLOOM_UI_TRACE) and from screenshots whose pixels must show the highlight
@@ -28,6 +28,7 @@ import sys
 import tempfile
 import time
 
+SERVER = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "fixtures", "fake_chat_server.py")
 RUNNER = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "wine", "run_under_wine.sh")
 VIDEO = "/usr/share/kicad/demos/video/video.kicad_sch"
 HIGHLIGHT = (255, 204, 0)  # the dark theme's highlight colour
@@ -179,6 +180,26 @@ def start_display():
     return xvfb, ":" + number.decode().strip()
 
 
+def start_server(tmp):
+    """The fake chat-completions server: one tool call that lights TRIG_THR, then an answer."""
+    with open(os.path.join(tmp, "script.json"), "w", encoding="utf-8") as f:
+        json.dump([
+            {"body": {"choices": [{"message": {"role": "assistant", "content": None, "tool_calls": [
+                {"id": "c1", "type": "function",
+                 "function": {"name": "highlight_net", "arguments": "{\"name\": \"TRIG_THR\"}"}}]}}]}},
+            {"body": {"choices": [{"message": {"role": "assistant", "content": "TRIG_THR joins pins 2 and 6."}}]}},
+        ], f)
+    port_file = os.path.join(tmp, "port")
+    server = subprocess.Popen([sys.executable, SERVER, "--script", os.path.join(tmp, "script.json"), "--record",
+                               os.path.join(tmp, "requests.json"), "--port-file", port_file, "--lifetime", "600"])
+    for _ in range(500):
+        if os.path.exists(port_file):
+            break
+        time.sleep(0.02)
+    with open(port_file, encoding="utf-8") as f:
+        return server, "http://127.0.0.1:%d/v1" % int(f.read())
+
+
 def session(w, trace, has_video):
     trace.wait("the demo to open", lambda e: e["event"] == "document" and e["path"] == "<built-in sample>",
                timeout=300)  # the first run sets the prefix up
@@ -201,6 +222,21 @@ def session(w, trace, has_video):
     trace.wait("the ERC tab", lambda e: e["event"] == "tab" and e["name"] == "ERC")
     check(trace.placed("erc_list")[2] > 100, "the ERC list is shown")
     w.screenshot("erc")
+
+    # The assistant: Enter in the input sends; the worker's events come back through the
+    # window's private message and light TRIG_THR.
+    w.click_box(trace.placed("tabs", 2))
+    trace.wait("the assistant tab", lambda e: e["event"] == "tab" and e["name"] == "AI Assistant")
+    w.click_box(trace.placed("input"))
+    w.xdotool("type", "--delay", 30, "what does the trigger connect?")
+    w.keys("Return")
+    trace.wait("the question", lambda e: e["event"] == "transcript" and e["speaker"] == "You")
+    trace.wait("the tool call", lambda e: e["event"] == "transcript" and "highlight_net" in e["text"], timeout=60)
+    trace.wait("the answer", lambda e: e["event"] == "transcript" and e["speaker"] == "AI" and
+               e["text"] == "TRIG_THR joins pins 2 and 6.")
+    trace.wait("idle again", lambda e: e["event"] == "busy" and not e["busy"])
+    check(trace.last("highlight")["net_names"] == ["TRIG_THR"], "the assistant's highlight")
+    w.screenshot("assistant")
 
     if has_video:
         # The video demo from the recent files, then into its RAMS sheet and back.
@@ -266,13 +302,15 @@ def main():
     shutil.rmtree(prefix, ignore_errors=True)
     env = dict(os.environ, DISPLAY=display, WINEPREFIX=prefix, WINEDEBUG="-all", NETLOOM_WINESERVER_LINGER="60")
     trace = Trace(os.path.join(tmp, "trace.jsonl"))
-    settings = os.path.join(tmp, "settings.json")
-    with open(settings, "w", encoding="utf-8") as f:
-        json.dump({"theme": "dark", "recent": [windows_path(VIDEO)]}, f)
     log = open(os.path.join(shots, "netloom.log"), "w", encoding="utf-8")
-    app = None
+    app = chat = None
     w = Window(env, trace, shots)
     try:
+        chat, base_url = start_server(tmp)
+        settings = os.path.join(tmp, "settings.json")
+        with open(settings, "w", encoding="utf-8") as f:
+            json.dump({"theme": "dark", "recent": [windows_path(VIDEO)],
+                       "ai": {"base_url": base_url, "model": "test-model", "api_key": ""}}, f)
         app_env = dict(env, NETLOOM_UI_TRACE=windows_path(trace.path), NETLOOM_SETTINGS=windows_path(settings))
         app = subprocess.Popen(["bash", RUNNER, exe, "sample"], env=app_env, stdin=subprocess.DEVNULL, stdout=log,
                                stderr=subprocess.STDOUT)
@@ -296,8 +334,10 @@ def main():
         # The runner's server would linger; this run's prefix is done with.
         subprocess.run([server, "-k"], env=env, timeout=60, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
-        xvfb.kill()
-        xvfb.wait()
+        for p in (chat, xvfb):
+            if p:
+                p.kill()
+                p.wait()
         log.close()
         shutil.copy(trace.path, os.path.join(shots, "trace.jsonl")) if os.path.exists(trace.path) else None
         shutil.rmtree(tmp, ignore_errors=True)

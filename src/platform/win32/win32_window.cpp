@@ -184,14 +184,22 @@ HMENU Win32Shell::buildMenu() {
     return bar;
 }
 
+// The fonts for the current DPI. Controls that use the old ones are given the
+// new ones first (WM_DPICHANGED); only then are the old ones deleted.
 void Win32Shell::makeFonts() {
-    if (uiFont_) DeleteObject(uiFont_);
-    if (monoFont_) DeleteObject(monoFont_);
+    HFONT oldUi = uiFont_, oldMono = monoFont_;
     const int ui = -MulDiv(9, dpi_, 72), mono = -scale(14);
     uiFont_ = CreateFontW(ui, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                           CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI");
     monoFont_ = CreateFontW(mono, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                             CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, FIXED_PITCH | FF_MODERN, L"Consolas");
+    if (canvas_) {
+        for (HWND w : {tabs_, erc_, transcript_, input_, send_, status_, location_, sheetLabel_, sheets_, up_, find_})
+            SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(uiFont_), TRUE);
+        SendMessageW(inspector_, WM_SETFONT, reinterpret_cast<WPARAM>(monoFont_), TRUE);
+    }
+    if (oldUi) DeleteObject(oldUi);
+    if (oldMono) DeleteObject(oldMono);
 }
 
 bool Win32Shell::create(WindowController& controller) {
@@ -742,10 +750,6 @@ LRESULT CALLBACK Win32Shell::mainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         case WM_DPICHANGED: {
             self->dpi_ = HIWORD(wp);
             self->makeFonts();
-            for (HWND w : {self->tabs_, self->erc_, self->transcript_, self->input_, self->send_, self->status_,
-                           self->location_, self->sheetLabel_, self->sheets_, self->up_, self->find_})
-                SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(self->uiFont_), TRUE);
-            SendMessageW(self->inspector_, WM_SETFONT, reinterpret_cast<WPARAM>(self->monoFont_), TRUE);
             const RECT* r = reinterpret_cast<const RECT*>(lp);
             SetWindowPos(hwnd, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
                          SWP_NOZORDER | SWP_NOACTIVATE);

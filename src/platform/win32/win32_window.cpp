@@ -714,6 +714,16 @@ LRESULT CALLBACK Win32Shell::canvasProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM l
 // notifications arrive here first; they go on to the main window.
 LRESULT CALLBACK Win32Shell::tabsProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
     if (msg == WM_COMMAND && theShell) return SendMessageW(theShell->main_, msg, wp, lp);
+    // Read-only edits are grey by default; the Inspector and the transcript are pages to read.
+    if (msg == WM_CTLCOLORSTATIC && theShell) {
+        const HWND from = reinterpret_cast<HWND>(lp);
+        if (from == theShell->inspector_ || from == theShell->transcript_) {
+            HDC dc = reinterpret_cast<HDC>(wp);
+            SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+            SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+        }
+    }
     return DefSubclassProc(hwnd, msg, wp, lp);
 }
 

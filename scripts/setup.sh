@@ -13,6 +13,11 @@ packages=(
   fonts-liberation
 )
 packages+=("$@")  # extra packages a caller needs (CI adds Wine)
+# Wine draws the Windows build's texts with these in place of Consolas and Segoe UI;
+# GoogleTest's source is cross-built for the Windows unit tests.
+for p in "$@"; do
+  if [ "$p" = wine64 ]; then packages+=(fonts-liberation googletest); fi
+done
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -50,17 +50,15 @@ Runtime& runtime() {
     return r;
 }
 
-// GDI+'s generic family, as a family object of our own (null when GDI+ has none).
+// GDI+'s generic family, as a family object of our own (null when GDI+ has
+// none). The generic handle itself belongs to GDI+; the wrapper class cannot
+// take it, so the family is made again by its name.
 Gdiplus::FontFamily* genericFamily(Gdiplus::GpStatus (*get)(Gdiplus::GpFontFamily**)) {
     Gdiplus::GpFontFamily* native = nullptr;
-    if (get(&native) != Gdiplus::Ok || !native) return nullptr;
-    // The wrapper's constructor from a native handle is not public; cloning
-    // through the flat interface gives a handle the wrapper can own.
-    Gdiplus::GpFontFamily* copy = nullptr;
-    if (Gdiplus::DllExports::GdipCloneFontFamily(native, &copy) != Gdiplus::Ok || !copy) return nullptr;
     WCHAR name[LF_FACESIZE] = {};
-    Gdiplus::DllExports::GdipGetFamilyName(copy, name, LANG_NEUTRAL);
-    Gdiplus::DllExports::GdipDeleteFontFamily(copy);
+    if (get(&native) != Gdiplus::Ok || !native ||
+        Gdiplus::DllExports::GdipGetFamilyName(native, name, LANG_NEUTRAL) != Gdiplus::Ok)
+        return nullptr;
     auto* family = new Gdiplus::FontFamily(name);
     if (family->GetLastStatus() != Gdiplus::Ok) {
         delete family;

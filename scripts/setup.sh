@@ -10,6 +10,7 @@ packages=(
   librsvg2-bin time
   g++-mingw-w64-x86-64
   xvfb xdotool imagemagick dpkg-dev
+  fonts-liberation
 )
 packages+=("$@")  # extra packages a caller needs (CI adds Wine)
 # Wine draws the Windows build's texts with these in place of Consolas and Segoe UI;

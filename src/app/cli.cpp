@@ -17,6 +17,7 @@
 #include "app/drawing_commands.h"
 #include "assistant/ai_chat.h"
 #include "base/json_util.h"
+#include "base/std_output.h"
 #include "base/text.h"
 #include "open/schematic_open.h"
 #include "settings/settings.h"
@@ -32,12 +33,12 @@ using Args = std::vector<std::string>;
 int outputErrno = 0;
 
 void out(const std::string& s) {
-    if (std::fwrite(s.data(), 1, s.size(), stdout) != s.size() && !outputErrno) outputErrno = errno ? errno : EIO;
+    if (!writeStd(StdStream::out, s) && !outputErrno) outputErrno = errno ? errno : EIO;
 }
-void err(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stderr); }
+void err(const std::string& s) { writeStd(StdStream::err, s); }
 
 void flushOut() {
-    if (std::fflush(stdout) != 0 && !outputErrno) outputErrno = errno ? errno : EIO;
+    if (!flushStd(StdStream::out) && !outputErrno) outputErrno = errno ? errno : EIO;
 }
 
 // At most this many load warnings are printed; a damaged design can have thousands.
@@ -399,7 +400,7 @@ void printUsage(const std::string& program) {
     u += p + " --settings                    Print all current settings\n";
     u += p + " --set <key> <value>           Change one setting (e.g. ai.provider ollama)\n";
     out(u);
-    std::fflush(stdout);
+    flushStd(StdStream::out);
 }
 
 int runMain(int argc, char** argv, const WindowStarter& startWindow) {

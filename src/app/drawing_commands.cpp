@@ -7,6 +7,8 @@
 #include <set>
 #include <system_error>
 
+#include "base/file_io.h"
+#include "base/std_output.h"
 #include "base/text.h"
 #include "render/drawing_export.h"
 #include "render/svg_painter.h"
@@ -23,8 +25,8 @@ constexpr int kMaxWidth = 20000;
 constexpr size_t kMaxNamePart = 60;
 constexpr size_t kMaxName = 150;
 
-void out(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
-void err(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stderr); }
+void out(const std::string& s) { writeStd(StdStream::out, s); }
+void err(const std::string& s) { writeStd(StdStream::err, s); }
 
 bool isThemeName(const std::string& name) {
     return name == "dark" || name == "light" || name == "blueprint" || name == "paper";
@@ -112,7 +114,7 @@ bool refused(const std::string& path, const Schematic& s, const DrawingRequest& 
 // 0, or the errno of the first failure to write the whole of `data`.
 int writeFile(const std::string& path, const std::string& data) {
     errno = 0;
-    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::FILE* f = openFile(path, "wb");
     if (!f) return errno ? errno : EIO;
     int failure = 0;
     if (std::fwrite(data.data(), 1, data.size(), f) != data.size() || std::fflush(f) != 0)

@@ -1,5 +1,6 @@
 #include "app/ui_trace.h"
 
+#include "base/file_io.h"
 #include "base/json_util.h"
 
 namespace nl {
@@ -11,7 +12,7 @@ UiTrace::~UiTrace() {
 void UiTrace::open(const std::string& path) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (file_) std::fclose(file_);
-    file_ = path.empty() ? nullptr : std::fopen(path.c_str(), "ab");
+    file_ = path.empty() ? nullptr : openFile(path, "ab");
 }
 
 void UiTrace::write(const std::string& event, nlohmann::json fields) {

@@ -263,4 +263,13 @@ std::string fileModifiedText(const std::string& path) {
     return text;
 }
 
+std::FILE* openFile(const std::string& path, const char* mode) {
+#ifdef _WIN32
+    const std::wstring wideMode(mode, mode + std::strlen(mode));
+    return _wfopen(std::filesystem::u8path(path).c_str(), wideMode.c_str());
+#else
+    return std::fopen(path.c_str(), mode);
+#endif
+}
+
 }  // namespace nl

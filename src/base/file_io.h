@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -37,5 +38,9 @@ size_t mappedFileFaults();
 // When the file at `path` was last written, in local time as "dd.mm.yyyy hh:mm";
 // empty when that cannot be learnt.
 std::string fileModifiedText(const std::string& path);
+
+// std::fopen for a UTF-8 path. On Windows the narrow name would be read in the
+// ANSI code page, so a folder named with letters outside it could not be used.
+std::FILE* openFile(const std::string& path, const char* mode);
 
 }  // namespace nl

@@ -8,6 +8,7 @@
 #endif
 #ifdef _WIN32
 #include "platform/win32/gdiplus_painter.h"
+#include "platform/win32/win32_window.h"
 #endif
 
 namespace nl {
@@ -28,7 +29,9 @@ void registerPlatformServices() {
 }
 
 WindowStarter platformWindowStarter() {
-#if NETLOOM_GUI_MODULE
+#ifdef _WIN32
+    return win32::runWindow;
+#elif NETLOOM_GUI_MODULE
     return runGuiModuleWindow;
 #else
     return [](int, char**) {

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/window_controller.h"
+#include "base/std_output.h"
 #include "platform/win32/console_output.h"
 #include "platform/win32/dpi.h"
 #include "platform/win32/settings_dialog.h"
@@ -67,6 +68,7 @@ enum CommandId : int {
     kZoomOut = 2012,
     kParentSheet = 2013,
     kFind = 2014,
+    kPageFrame = 2015,
     kRecentFirst = 2100,  // up to kRecentFirst + 99
     kRecentNone = 2199,
 };
@@ -175,6 +177,9 @@ HMENU Win32Shell::buildMenu() {
     AppendMenuW(view, MF_STRING, kZoomOut, L"Zoom &Out\t-");
     AppendMenuW(view, MF_STRING, kParentSheet, L"&Parent Sheet\tBackspace");
     AppendMenuW(view, MF_SEPARATOR, 0, nullptr);
+    // Not saved: a page frame is for a look at the printed page, not a preference.
+    AppendMenuW(view, MF_STRING | MF_UNCHECKED, kPageFrame, L"Page Fr&ame");
+    AppendMenuW(view, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(view, MF_STRING, kFind, L"F&ind\u2026\tCtrl+F");
     AppendMenuW(tools, MF_STRING, kRunErc, L"Run &ERC\tF5");
     AppendMenuW(tools, MF_STRING, kSettings, L"&Settings\u2026\tCtrl+,");
@@ -231,8 +236,15 @@ bool Win32Shell::create(WindowController& controller) {
     if (!RegisterClassExW(&wc)) return false;
 
     menu_ = buildMenu();
+    // 1400 x 900, but never larger than the work area: on a laptop the side
+    // panel would open beyond the screen's edge.
+    int width = 1400, height = 900;
+    if (RECT area; SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0)) {
+        width = std::min<int>(width, (area.right - area.left) * 19 / 20);
+        height = std::min<int>(height, (area.bottom - area.top) * 19 / 20);
+    }
     main_ = CreateWindowExW(0, kMainClass, widen(kWindowTitle).c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                            CW_USEDEFAULT, CW_USEDEFAULT, 1400, 900, nullptr, menu_, instance_, nullptr);
+                            CW_USEDEFAULT, CW_USEDEFAULT, width, height, nullptr, menu_, instance_, nullptr);
     if (!main_) return false;
     dpi_ = windowDpi(main_);
     if (dpi_ != 96) {
@@ -550,6 +562,10 @@ void Win32Shell::onCommand(int id, int code, HWND from) {
         case kParentSheet:
             c_->command(WindowCommand::ParentSheet);
             return;
+        case kPageFrame:
+            c_->command(WindowCommand::TogglePageFrame);
+            CheckMenuItem(menu_, kPageFrame, MF_BYCOMMAND | (c_->pageFrame() ? MF_CHECKED : MF_UNCHECKED));
+            return;
         case kFind:
             SetFocus(find_);
             SendMessageW(find_, EM_SETSEL, 0, -1);
@@ -805,14 +821,16 @@ void Win32Shell::finish() {
 }  // namespace
 
 int runWindow(int argc, char** argv) {
+    // Said while a console from which the program was started can still show it.
+    std::string warning;
+    Settings settings = settingsForReading(&warning);
+    if (!warning.empty()) writeStd(StdStream::err, warning + "\n");
     releaseOwnConsole();
-    Settings settings;
-    settings.load();  // defaults on any problem
     WindowOptions options;
     // The image as the SVG export frames it, with the window's emphasis.
-    options.png = [](const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight, int width,
-                     const std::string& path, std::string* error) {
-        std::unique_ptr<Gdiplus::Bitmap> bitmap = renderSheetBitmap(s, sheet, settings, highlight, width, error);
+    options.png = [](const Schematic& s, int sheet, const Settings& settings, const Highlight* highlight, bool frame,
+                     int width, const std::string& path, std::string* error) {
+        std::unique_ptr<Gdiplus::Bitmap> bitmap = renderSheetBitmap(s, sheet, settings, highlight, width, error, frame);
         return bitmap && writePng(*bitmap, path, error);
     };
     // No PDF writer on Windows yet; the menu then has no PDF entry.

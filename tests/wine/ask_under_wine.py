@@ -153,6 +153,12 @@ def main():
         print(probe.stdout.decode().strip())
         return 77
     problems = 0
+    # What starting a program under Wine costs on this machine (a fraction of a
+    # second, or 20 s where Wine's services start slowly), taken off the
+    # time-out's duration: what is checked is that the 1 s time-out is kept
+    # rather than the server's 5 s delay waited out.
+    start_cost = None
+    timeout_took = None
     for name, (replies, ai, question, base_url) in SCENARIOS.items():
         if base_url == 'refused':
             base_url = 'http://127.0.0.1:%d/v1/' % free_port()
@@ -169,13 +175,18 @@ def main():
         if ra != rb:
             differences.append('requests differ:\n    Linux:   %s\n    Windows: %s' % (json.dumps(ra)[:600],
                                                                                   json.dumps(rb)[:600]))
-        if name == 'time-out' and b[4] > 4.5:
-            differences.append('the time-out took %.1f s' % b[4])
+        if name == 'time-out':
+            timeout_took = b[4]
+        elif start_cost is None or b[4] < start_cost:
+            start_cost = b[4]
         if differences:
             problems += 1
             print('FAIL %s: %s' % (name, '; '.join(differences)))
         else:
             print('ok   %s' % name)
+    if timeout_took is not None and timeout_took - (start_cost or 0) > 4.5:
+        problems += 1
+        print('FAIL time-out: the time-out took %.1f s, starting a program %.1f s' % (timeout_took, start_cost or 0))
     print('%d scenarios compared, %d differ' % (len(SCENARIOS), problems))
     return 1 if problems else 0
 

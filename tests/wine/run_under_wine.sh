@@ -56,6 +56,13 @@ setup() {
   "$wine" reg add "$key" /v "Consolas" /t REG_SZ /d "Liberation Mono" /f
   "$wine" reg add "$key" /v "Segoe UI" /t REG_SZ /d "Liberation Sans" /f
   "$wine" reg add "$key" /v "Courier New" /t REG_SZ /d "Liberation Mono" /f
+  # A prefix made without a display gets Wine's null display driver. Without
+  # it, a program started while Wine's desktop process is gone tries to bring
+  # that up on X, fails, and waits on the RPC service twice for 10 s. Window
+  # tests make their own prefix with DISPLAY set.
+  if [ -z "${DISPLAY:-}" ]; then
+    "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f
+  fi
   touch "$ready"
 }
 

@@ -7,6 +7,7 @@
 #include <set>
 #include <system_error>
 
+#include "app/navigation.h"
 #include "base/file_io.h"
 #include "base/std_output.h"
 #include "base/text.h"
@@ -178,30 +179,32 @@ bool parseDrawingRequest(const std::vector<std::string>& args, DrawingRequest& r
     return true;
 }
 
-int resolveSheetSpec(const Schematic& s, const std::string& spec, std::string* error) {
+int resolveSheetArgument(const Schematic& s, const std::string& wanted, std::string* error) {
     const int n = static_cast<int>(s.sheets.size());
-    if (!spec.empty() && spec[0] == '/') {
-        const std::string path = spec.back() == '/' ? spec : spec + "/";
+    if (!wanted.empty() && wanted[0] == '/') {
+        // As the files name it ("/I{slash}O/") or as the window's selector shows it ("/I/O/").
+        const std::string path = wanted.back() == '/' ? wanted : wanted + "/";
+        const std::vector<std::string> shown = sheetPaths(s);
         for (int i = 0; i < n; ++i)
-            if (sheetPath(s, i) == path) return i;
+            if (sheetPath(s, i) == path || shown[i] == path) return i;
     }
-    if (!spec.empty() && spec.size() <= 9 && spec.find_first_not_of("0123456789") == std::string::npos &&
-        std::stoi(spec) < n)
-        return std::stoi(spec);
+    if (!wanted.empty() && wanted.size() <= 9 && wanted.find_first_not_of("0123456789") == std::string::npos &&
+        std::stoi(wanted) < n)
+        return std::stoi(wanted);
     for (bool anyCase : {false, true}) {
         std::vector<int> found;
-        for (int i = 0; i < n && !spec.empty(); ++i)
-            if (anyCase ? equalsNoCase(s.sheets[i].name, spec) : s.sheets[i].name == spec) found.push_back(i);
+        for (int i = 0; i < n && !wanted.empty(); ++i)
+            if (anyCase ? equalsNoCase(s.sheets[i].name, wanted) : s.sheets[i].name == wanted) found.push_back(i);
         if (found.size() == 1) return found[0];
         if (found.size() > 1) {
             if (error) {
-                *error = "Sheet name '" + spec + "' fits several sheets; give its path:";
+                *error = "Sheet name '" + wanted + "' fits several sheets; give its path:";
                 for (int i : found) *error += "\n  " + std::to_string(i) + "  " + sheetPath(s, i);
             }
             return -1;
         }
     }
-    if (error) *error = "No sheet '" + spec + "' in the design. Its sheets:" + sheetListing(s);
+    if (error) *error = "No sheet '" + wanted + "' in the design. Its sheets:" + sheetListing(s);
     return -1;
 }
 
@@ -261,7 +264,7 @@ int runRequest(const DrawingRequest& r, const DesignOpener& open, const Settings
     std::vector<int> sheets;
     if (!r.sheet.empty()) {
         std::string error;
-        const int sheet = resolveSheetSpec(*s, r.sheet, &error);
+        const int sheet = resolveSheetArgument(*s, r.sheet, &error);
         if (sheet < 0) {
             err("Error: " + error + "\n");
             return 1;

@@ -28,10 +28,10 @@ struct DrawingRequest {
 bool parseDrawingRequest(const std::vector<std::string>& args, DrawingRequest& request);
 
 // The sheet named by a sheet index as the JSON dump numbers sheets, a path as
-// sheetPath writes it (the last "/" may be left out), or a name (exact first,
-// then ignoring case). -1 with a message that lists the sheets when nothing
-// or more than one sheet fits.
-int resolveSheetSpec(const Schematic& s, const std::string& spec, std::string* error);
+// sheetPath writes it or as the window shows it (the last "/" may be left
+// out), or a name (exact first, then ignoring case). -1 with a message that
+// lists the sheets when nothing or more than one sheet fits.
+int resolveSheetArgument(const Schematic& s, const std::string& wanted, std::string* error);
 
 // A file name for each of `sheets`, from the design's file name and the
 // sheet's path ("video", "video-muxdata"), with `extension` (".svg").

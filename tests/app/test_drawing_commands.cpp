@@ -68,22 +68,27 @@ TEST(DrawingCommands, ModifiersParsed) {
 TEST(DrawingCommands, SheetsByIndexPathOrName) {
     const Schematic s = hierarchy();
     struct Case {
-        std::string spec;
+        std::string wanted;
         int sheet;
     };
     for (const Case& c :
          {Case{"0", 0}, Case{"3", 3}, Case{"/", 0}, Case{"/left/", 1}, Case{"/Left", 2}, Case{"/left/inner/", 3},
           Case{"/Left/inner", 4}, Case{"left", 1}, Case{"Left", 2}, Case{"ROOT", 0}}) {
         std::string error;
-        EXPECT_EQ(resolveSheetSpec(s, c.spec, &error), c.sheet) << c.spec << ": " << error;
+        EXPECT_EQ(resolveSheetArgument(s, c.wanted, &error), c.sheet) << c.wanted << ": " << error;
     }
     std::string error;
-    EXPECT_EQ(resolveSheetSpec(s, "LEFT", &error), -1);  // fits left and Left once case is ignored
+    // A "/" in a name is written {slash}; the path the window shows has the "/" itself.
+    Schematic slashed = hierarchy();
+    slashed.sheets[3].name = "I{slash}O";
+    for (const char* path : {"/left/I{slash}O/", "/left/I/O/", "/left/I/O"})
+        EXPECT_EQ(resolveSheetArgument(slashed, path, &error), 3) << path << ": " << error;
+    EXPECT_EQ(resolveSheetArgument(s, "LEFT", &error), -1);  // fits left and Left once case is ignored
     EXPECT_EQ(error, "Sheet name 'LEFT' fits several sheets; give its path:\n  1  /left/\n  2  /Left/");
-    EXPECT_EQ(resolveSheetSpec(s, "inner", &error), -1);
+    EXPECT_EQ(resolveSheetArgument(s, "inner", &error), -1);
     EXPECT_NE(error.find("/left/inner/"), std::string::npos);
     for (const std::string unknown : {"5", "/left/inner/x", "", "99999999999"}) {
-        EXPECT_EQ(resolveSheetSpec(s, unknown, &error), -1) << unknown;
+        EXPECT_EQ(resolveSheetArgument(s, unknown, &error), -1) << unknown;
         EXPECT_EQ(error.rfind("No sheet '" + unknown +
                                   "' in the design. Its sheets:\n  0  /  ()\n  1  /left/  "
                                   "(half.kicad_sch)\n",

@@ -23,15 +23,6 @@ inline Color withAlpha(Color c, double a) {
     return c;
 }
 
-// A piece of one line of text drawn in one style. Painters receive runs that
-// are already laid out (lines split, escapes resolved, markup taken apart) and
-// only draw them.
-struct TextRun {
-    std::string_view text;
-    int shift = 0;  // 0 on the baseline, -1 subscript, 1 superscript
-    bool overbar = false;
-};
-
 // How runs are drawn, in ems of the size a painter is given: sub- and
 // superscripts smaller and off the baseline, overbars above the capitals, as
 // KiCad draws them.
@@ -40,6 +31,18 @@ inline constexpr double kSubscriptDrop = 0.08;
 inline constexpr double kSuperscriptRise = 0.21;
 inline constexpr double kOverbarRise = 0.86;
 inline constexpr double kOverbarWidth = 0.06;
+
+// A piece of one line of text drawn in one style. Painters receive runs that
+// are already laid out (lines split, escapes resolved, markup taken apart) and
+// only draw them.
+struct TextRun {
+    std::string_view text;
+    int shift = 0;  // 0 on the baseline, -1 subscript, 1 superscript
+    bool overbar = false;
+    // Its size and how far its baseline stands above the line's, in ems of the line's size.
+    double scale() const { return shift != 0 ? kScriptScale : 1.0; }
+    double rise() const { return shift < 0 ? -kSubscriptDrop : shift > 0 ? kSuperscriptRise : 0; }
+};
 
 class Painter {
 public:

@@ -194,7 +194,7 @@ void SvgPainter::drawTextLine(std::span<const TextRun> runs, Point anchor, doubl
     double baseline = 0;  // the current run's offset below the line's baseline, pixels
     for (const TextRun& r : runs) {
         if (r.text.empty()) continue;
-        const double target = (r.shift < 0 ? kSubscriptDrop : r.shift > 0 ? -kSuperscriptRise : 0) * size * scale_;
+        const double target = -r.rise() * size * scale_;
         if (r.shift == 0 && !r.overbar && target == baseline) {
             appendEscaped(body_, r.text);
             continue;
@@ -202,7 +202,7 @@ void SvgPainter::drawTextLine(std::span<const TextRun> runs, Point anchor, doubl
         body_ += "<tspan";
         if (r.shift != 0) {
             body_ += " font-size=\"";
-            number(kScriptScale * size * scale_);
+            number(r.scale() * size * scale_);
             body_ += '"';
         }
         if (target != baseline) {

@@ -159,8 +159,7 @@ BBox textBlockBox(const TextBlock& block, Point anchor, double size, double angl
     double width = 0;
     for (size_t i = 0; i < n; ++i) {
         double w = 0;
-        for (const TextRun& r : block.line(i))
-            w += characters(r.text) * kCharAdvance * (r.shift != 0 ? kScriptScale : 1.0);
+        for (const TextRun& r : block.line(i)) w += characters(r.text) * kCharAdvance * r.scale();
         width = std::max(width, w);
     }
     width *= size;

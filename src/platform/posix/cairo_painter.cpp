@@ -187,8 +187,7 @@ void CairoPainter::drawTextLine(std::span<const TextRun> runs, Point anchor, dou
     pieces.reserve(runs.size());
     for (const TextRun& r : runs) {
         if (r.text.empty()) continue;
-        const double rise = r.shift < 0 ? -kSubscriptDrop : r.shift > 0 ? kSuperscriptRise : 0;
-        pieces.push_back({validUtf8(r.text), r.shift != 0 ? kScriptScale * size : size, 0, rise * size, r.overbar});
+        pieces.push_back({validUtf8(r.text), r.scale() * size, 0, r.rise() * size, r.overbar});
     }
     if (pieces.empty()) return;
     // The matrix, not cairo_save: a paint shows thousands of texts, and the

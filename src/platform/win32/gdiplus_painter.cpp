@@ -297,14 +297,13 @@ void GdiplusPainter::drawTextLine(std::span<const TextRun> runs, Point anchor, d
     pieces.reserve(runs.size());
     for (const TextRun& r : runs) {
         if (r.text.empty()) continue;
-        const double rise = r.shift < 0 ? -kSubscriptDrop : r.shift > 0 ? kSuperscriptRise : 0;
-        const double pieceSize = r.shift != 0 ? kScriptScale * size : size;
+        const double pieceSize = r.scale() * size;
         auto font = makeFont(pieceSize, bold);
         if (!font) {
             check(Gdiplus::FontFamilyNotFound);
             return;
         }
-        pieces.push_back({toWide(r.text), std::move(font), pieceSize, 0, rise * size, r.overbar});
+        pieces.push_back({toWide(r.text), std::move(font), pieceSize, 0, r.rise() * size, r.overbar});
     }
     if (pieces.empty()) return;
 

@@ -24,11 +24,12 @@ import sys
 import tempfile
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-SERVER = os.path.join(os.path.dirname(HERE), "fixtures", "fake_chat_server.py")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
+from window_session import (HIGHLIGHT, Trace, Window, check, failures, near, skip, start_display,  # noqa: E402
+                            start_server)
+
 VIDEO = "/usr/share/kicad/demos/video/video.kicad_sch"
 MISSING = "/nonexistent/gone.kicad_sch"
-HIGHLIGHT = (255, 204, 0)  # the dark theme's highlight colour
 NETLOOM = os.path.abspath(sys.argv[1])
 SHOTS = os.path.abspath(sys.argv[2] if len(sys.argv) > 2 else os.path.join(os.path.dirname(NETLOOM), "gui-smoke"))
 
@@ -38,162 +39,6 @@ OUT_WIRE = (122.5, 77.47)      # between U1 pin 3 and R3
 R1_BODY = (80.01, 83.82)
 TRIG_WIRE = (66.0, 72.39)      # the TRIG_THR wire left of R2
 EMPTY = (75.0, 115.0)
-
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-        print("FAIL: " + what, flush=True)
-    return condition
-
-
-def skip(why):
-    print("SKIP: " + why)
-    sys.exit(77)
-
-
-class Trace:
-    def __init__(self, path):
-        self.path, self.seen = path, 0
-
-    def events(self):
-        try:
-            with open(self.path, encoding="utf-8") as f:
-                return [json.loads(line) for line in f if line.strip()]
-        except FileNotFoundError:
-            return []
-
-    def last(self, kind):
-        found = [e for e in self.events() if e["event"] == kind]
-        return found[-1] if found else None
-
-    def wait(self, what, match, timeout=20, since=None):
-        """The first event that `match` accepts after the last one waited for (or after `since`)."""
-        deadline = time.monotonic() + timeout
-        start = self.seen if since is None else since
-        while time.monotonic() < deadline:
-            events = self.events()
-            for i in range(start, len(events)):
-                if match(events[i]):
-                    self.seen = max(self.seen, i + 1)
-                    return events[i]
-            time.sleep(0.05)
-        check(False, "timed out waiting for " + what)
-        return None
-
-    def mark(self):
-        """Where the events of the next action will start."""
-        return len(self.events())
-
-    def placed(self, widget, index=None):
-        """The screen rectangle of a widget once it is shown (hidden tab pages report 0, 0)."""
-        def shown(e):
-            if e["event"] != "layout":
-                return False
-            box = e[widget] if index is None else e[widget][index]
-            return box[0] > 0 and box[1] > 0
-        layouts = [e for e in self.events() if shown(e)]
-        if not layouts:
-            layouts = [self.wait("the %s to be shown" % widget, shown, since=0)]
-        box = layouts[-1][widget]
-        return box if index is None else box[index]
-
-
-class Window:
-    def __init__(self, display, trace):
-        self.env = dict(os.environ, DISPLAY=display)
-        self.trace = trace
-        self.shot = 0
-
-    def xdotool(self, *args):
-        subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env, check=True)
-
-    def pixel_of(self, point):
-        layout = self.trace.last("layout")
-        view = self.trace.last("view")
-        x0, y0 = layout["canvas"][0], layout["canvas"][1]
-        zoom, (ox, oy) = view["zoom"], view["origin"]
-        return int(round(x0 + (point[0] - ox) * zoom)), int(round(y0 + (point[1] - oy) * zoom))
-
-    def click_sheet(self, point, button=1, repeat=1):
-        x, y = self.pixel_of(point)
-        self.xdotool("mousemove", x, y, "click", "--repeat", repeat, "--delay", 80, button)
-
-    def click_box(self, box, dx=None, dy=12, repeat=1):
-        x = box[0] + (box[2] // 2 if dx is None else dx)
-        self.xdotool("mousemove", x, box[1] + dy, "click", "--repeat", repeat, "--delay", 80, 1)
-
-    def keys(self, *keys):
-        self.xdotool("key", "--delay", 60, *keys)
-
-    def menu(self, *keys):
-        """Keys through menus: each one waits for the menu it opens to be up."""
-        for key in keys:
-            self.xdotool("key", key)
-            time.sleep(0.4)
-
-    def type(self, text):
-        self.xdotool("type", "--delay", 20, text)
-
-    def screenshot(self, name):
-        self.shot += 1
-        path = os.path.join(SHOTS, "%02d-%s.png" % (self.shot, name))
-        time.sleep(0.4)  # let the window repaint
-        subprocess.run(["import", "-window", "root", path], env=self.env, check=True)
-        return path
-
-    @staticmethod
-    def colour(path, x, y, radius=2):
-        """The colours of the pixels in a small square around (x, y), as (r, g, b) tuples."""
-        size = 2 * radius + 1
-        out = subprocess.run(["convert", path, "-crop", "%dx%d+%d+%d" % (size, size, x - radius, y - radius),
-                              "-depth", "8", "txt:-"], capture_output=True, text=True, check=True).stdout
-        colours = []
-        for line in out.splitlines()[1:]:
-            rgb = line.split("(")[1].split(")")[0].split(",")[:3]
-            colours.append(tuple(int(float(v)) for v in rgb))
-        return colours
-
-
-def near(c, target, slack=40):
-    return all(abs(a - b) <= slack for a, b in zip(c, target))
-
-
-def start_display():
-    read, write = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1600x1000x24", "-nolisten", "tcp"],
-                            pass_fds=(write,), stderr=subprocess.DEVNULL)
-    os.close(write)
-    number = b""
-    while not number.endswith(b"\n"):
-        chunk = os.read(read, 16)
-        if not chunk:
-            break
-        number += chunk
-    os.close(read)
-    return xvfb, ":" + number.decode().strip()
-
-
-def start_server(tmp):
-    with open(os.path.join(tmp, "script.json"), "w", encoding="utf-8") as f:
-        json.dump([
-            {"body": {"choices": [{"message": {"role": "assistant", "content": None, "tool_calls": [
-                {"id": "c1", "type": "function",
-                 "function": {"name": "highlight_net", "arguments": "{\"name\": \"TRIG_THR\"}"}}]}}]}},
-            {"body": {"choices": [{"message": {"role": "assistant", "content": "TRIG_THR joins pins 2 and 6."}}]}},
-        ], f)
-    port_file = os.path.join(tmp, "port")
-    server = subprocess.Popen([sys.executable, SERVER, "--script", os.path.join(tmp, "script.json"), "--record",
-                               os.path.join(tmp, "requests.json"), "--port-file", port_file, "--lifetime", "300"])
-    for _ in range(500):
-        if os.path.exists(port_file):
-            break
-        time.sleep(0.02)
-    with open(port_file, encoding="utf-8") as f:
-        return server, "http://127.0.0.1:%d/v1" % int(f.read())
-
 
 def session(w, trace, has_video):
     trace.wait("the demo to open", lambda e: e["event"] == "document" and e["path"] == "<built-in sample>")
@@ -311,7 +156,8 @@ def main():
     tmp = tempfile.mkdtemp(prefix="netloom_gui_")
     xvfb, display = start_display()
     server, base_url = start_server(tmp)
-    trace = Trace(os.path.join(tmp, "trace.jsonl"))
+    # GTK reports a hidden tab page at (0, 0).
+    trace = Trace(os.path.join(tmp, "trace.jsonl"), visible=lambda box: box[0] > 0 and box[1] > 0)
     with open(os.path.join(tmp, "settings.json"), "w", encoding="utf-8") as f:
         json.dump({"ai": {"base_url": base_url, "model": "test-model", "api_key": ""}, "recent": [VIDEO, MISSING]}, f)
     env = dict(os.environ, DISPLAY=display, NETLOOM_UI_TRACE=trace.path,
@@ -319,7 +165,7 @@ def main():
                XDG_DATA_HOME=tmp, GDK_BACKEND="x11", NO_AT_BRIDGE="1", GSETTINGS_BACKEND="memory", GTK_THEME="Adwaita")
     log = open(os.path.join(SHOTS, "netloom.log"), "w", encoding="utf-8")
     app = subprocess.Popen([NETLOOM, "sample"], env=env, stdout=log, stderr=subprocess.STDOUT)
-    w = Window(display, trace)
+    w = Window(dict(os.environ, DISPLAY=display), trace, SHOTS)
     try:
         session(w, trace, os.path.exists(VIDEO))
         try:

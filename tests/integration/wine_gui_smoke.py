@@ -28,30 +28,17 @@ import sys
 import tempfile
 import time
 
-SERVER = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "fixtures", "fake_chat_server.py")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
+from window_session import (HIGHLIGHT, Trace, Window, check, failures, near, skip, start_display,  # noqa: E402
+                            start_server)
+
 RUNNER = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "wine", "run_under_wine.sh")
 VIDEO = "/usr/share/kicad/demos/video/video.kicad_sch"
-HIGHLIGHT = (255, 204, 0)  # the dark theme's highlight colour
 
 # Where things are on the built-in demo's sheet, in millimetres.
 U1_PIN3 = (110.49, 77.47)  # OUT
 OUT_WIRE = (122.5, 77.47)  # between U1 pin 3 and R3
 RAMS_SYMBOL = (200.0, 185.0)  # on the video demo's root sheet
-
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-        print("FAIL: " + what, flush=True)
-    return condition
-
-
-def skip(why):
-    print("SKIP: " + why)
-    sys.exit(77)
-
 
 def wine_tool(*names):
     """Debian's wine64 package keeps its programs in /usr/lib/wine, outside PATH."""
@@ -65,139 +52,6 @@ def wine_tool(*names):
 def windows_path(path):
     """Wine shows the Unix root as drive Z:."""
     return "Z:" + path.replace("/", "\\")
-
-
-class Trace:
-    def __init__(self, path):
-        self.path, self.seen = path, 0
-
-    def events(self):
-        try:
-            with open(self.path, encoding="utf-8") as f:
-                return [json.loads(line) for line in f if line.strip()]
-        except FileNotFoundError:
-            return []
-
-    def last(self, kind):
-        found = [e for e in self.events() if e["event"] == kind]
-        return found[-1] if found else None
-
-    def wait(self, what, match, timeout=30, since=None, quiet=False):
-        """The first event that `match` accepts after the last one waited for (or after `since`)."""
-        deadline = time.monotonic() + timeout
-        start = self.seen if since is None else since
-        while time.monotonic() < deadline:
-            events = self.events()
-            for i in range(start, len(events)):
-                if match(events[i]):
-                    self.seen = max(self.seen, i + 1)
-                    return events[i]
-            time.sleep(0.1)
-        if not quiet:
-            check(False, "timed out waiting for " + what)
-        return None
-
-    def placed(self, widget, index=None):
-        """The screen rectangle of a control once it is shown (hidden ones report 0, 0, 0, 0)."""
-        def shown(e):
-            if e["event"] != "layout":
-                return False
-            box = e[widget] if index is None else e[widget][index]
-            return box[2] > 0 and box[3] > 0
-        layouts = [e for e in self.events() if shown(e)]
-        if not layouts:
-            layouts = [self.wait("the %s to be shown" % widget, shown, since=0)]
-        box = layouts[-1][widget]
-        return box if index is None else box[index]
-
-
-class Window:
-    def __init__(self, env, trace, shots):
-        self.env, self.trace, self.shots = env, trace, shots
-        self.shot = 0
-
-    def xdotool(self, *args):
-        subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env, check=True)
-
-    def pixel_of(self, point):
-        layout, view = self.trace.last("layout"), self.trace.last("view")
-        x0, y0 = layout["canvas"][0], layout["canvas"][1]
-        zoom, (ox, oy) = view["zoom"], view["origin"]
-        return int(round(x0 + (point[0] - ox) * zoom)), int(round(y0 + (point[1] - oy) * zoom))
-
-    def click_sheet(self, point, repeat=1):
-        x, y = self.pixel_of(point)
-        self.xdotool("mousemove", x, y, "click", "--repeat", repeat, "--delay", 80, 1)
-
-    def click_box(self, box, repeat=1):
-        self.xdotool("mousemove", box[0] + box[2] // 2, box[1] + box[3] // 2, "click", "--repeat", repeat, 1)
-
-    def keys(self, *keys):
-        self.xdotool("key", "--delay", 80, *keys)
-
-    def menu(self, *keys):
-        """Keys through menus: each one waits for the menu it opens to be up."""
-        for key in keys:
-            self.xdotool("key", key)
-            time.sleep(0.6)
-
-    def screenshot(self, name):
-        self.shot += 1
-        path = os.path.join(self.shots, "%02d-%s.png" % (self.shot, name))
-        time.sleep(0.5)  # let the window repaint
-        subprocess.run(["import", "-window", "root", path], env=self.env, check=True)
-        return path
-
-    @staticmethod
-    def colour(path, x, y, radius=2):
-        """The colours of the pixels in a small square around (x, y), as (r, g, b) tuples."""
-        size = 2 * radius + 1
-        out = subprocess.run(["convert", path, "-crop", "%dx%d+%d+%d" % (size, size, x - radius, y - radius),
-                              "-depth", "8", "txt:-"], capture_output=True, text=True, check=True).stdout
-        colours = []
-        for line in out.splitlines()[1:]:
-            rgb = line.split("(")[1].split(")")[0].split(",")[:3]
-            colours.append(tuple(int(float(v)) for v in rgb))
-        return colours
-
-
-def near(c, target, slack=40):
-    return all(abs(a - b) <= slack for a, b in zip(c, target))
-
-
-def start_display():
-    read, write = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1600x1000x24", "-nolisten", "tcp"],
-                            pass_fds=(write,), stderr=subprocess.DEVNULL)
-    os.close(write)
-    number = b""
-    while not number.endswith(b"\n"):
-        chunk = os.read(read, 16)
-        if not chunk:
-            break
-        number += chunk
-    os.close(read)
-    return xvfb, ":" + number.decode().strip()
-
-
-def start_server(tmp):
-    """The fake chat-completions server: one tool call that lights TRIG_THR, then an answer."""
-    with open(os.path.join(tmp, "script.json"), "w", encoding="utf-8") as f:
-        json.dump([
-            {"body": {"choices": [{"message": {"role": "assistant", "content": None, "tool_calls": [
-                {"id": "c1", "type": "function",
-                 "function": {"name": "highlight_net", "arguments": "{\"name\": \"TRIG_THR\"}"}}]}}]}},
-            {"body": {"choices": [{"message": {"role": "assistant", "content": "TRIG_THR joins pins 2 and 6."}}]}},
-        ], f)
-    port_file = os.path.join(tmp, "port")
-    server = subprocess.Popen([sys.executable, SERVER, "--script", os.path.join(tmp, "script.json"), "--record",
-                               os.path.join(tmp, "requests.json"), "--port-file", port_file, "--lifetime", "600"])
-    for _ in range(500):
-        if os.path.exists(port_file):
-            break
-        time.sleep(0.02)
-    with open(port_file, encoding="utf-8") as f:
-        return server, "http://127.0.0.1:%d/v1" % int(f.read())
 
 
 def session(w, trace, has_video):
@@ -301,12 +155,12 @@ def main():
     prefix = os.path.join(os.path.dirname(exe), "wine-gui-prefix")
     shutil.rmtree(prefix, ignore_errors=True)
     env = dict(os.environ, DISPLAY=display, WINEPREFIX=prefix, WINEDEBUG="-all", NETLOOM_WINESERVER_LINGER="60")
-    trace = Trace(os.path.join(tmp, "trace.jsonl"))
+    trace = Trace(os.path.join(tmp, "trace.jsonl"), timeout=30)
     log = open(os.path.join(shots, "netloom.log"), "w", encoding="utf-8")
     app = chat = None
-    w = Window(env, trace, shots)
+    w = Window(env, trace, shots, pause=0.6, key_delay=80)
     try:
-        chat, base_url = start_server(tmp)
+        chat, base_url = start_server(tmp, lifetime=600)
         settings = os.path.join(tmp, "settings.json")
         with open(settings, "w", encoding="utf-8") as f:
             json.dump({"theme": "dark", "recent": [windows_path(VIDEO)],
